@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs what building and testing the Windows programs needs on Debian 12 (run as root).
+# Idempotent: returns at once when everything is already there.
+set -euo pipefail
+
+packages=(g++-mingw-w64-i686 mingw-w64-tools cmake ninja-build googletest wine wine32:i386 wine64
+          xvfb x11-apps xauth fonts-wqy-microhei imagemagick locales python3)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: missing packages (${missing[*]}); run this script as root" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine turns file names into the Unix locale's charset: without these locales every
+# non-ASCII path arrives mangled.
+need_locales=()
+for l in zh_CN.UTF-8 en_US.UTF-8; do
+  locale -a 2>/dev/null | grep -qix "${l/UTF-8/utf8}" || need_locales+=("$l")
+done
+if ((${#need_locales[@]})); then
+  for l in "${need_locales[@]}"; do
+    sed -i "s/^# *\(${l} UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^${l} UTF-8" /etc/locale.gen || echo "${l} UTF-8" >>/etc/locale.gen
+  done
+  locale-gen >/dev/null
+fi

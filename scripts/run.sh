@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts the updater under Wine: on the user's display
+# when there is one (it runs until closed), otherwise on a virtual display (closed after the
+# screenshot). Prints where the screenshot was saved.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+bash scripts/build.sh
+root=$(pwd)
+bin=$root/build/mingw-x86/bin
+prefix=$root/build/mingw-x86/wineprefix
+shot=$root/build/mingw-x86/screenshots/updater.png
+mkdir -p "$(dirname "$shot")"
+
+own_display=1
+if [ -z "${DISPLAY:-}" ]; then
+  own_display=0
+  DISPLAY=$(scripts/xvfb-display.sh "$prefix.display")
+  export DISPLAY
+fi
+
+# A new prefix takes several seconds to set up: do it before the clock for the screenshot.
+scripts/wine-run.sh "$prefix" wineboot >/dev/null 2>&1 || true
+scripts/wine-run.sh "$prefix" "$bin/updater.exe" "$@" &
+pid=$!
+sleep 3
+import -window root "$shot"
+echo "screenshot: $shot"
+if [ "$own_display" = 1 ]; then
+  wait "$pid" || true
+else
+  WINEPREFIX=$prefix wineserver -k || true
+  wait "$pid" 2>/dev/null || true
+fi

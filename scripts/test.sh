@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test under Wine on a virtual display.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+bash scripts/build.sh
+# Tests always get a virtual display of their own, never the user's screen.
+DISPLAY=$(scripts/xvfb-display.sh build/mingw-x86/wineprefix.display)
+export DISPLAY
+ctest --preset mingw-x86 "$@"

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine: wine-run.sh PREFIX PROGRAM [ARGS...]
+# The prefix belongs to the build tree and is created on first use, without the Mono and
+# Gecko installers. Without a DISPLAY a shared virtual display is started (or reused).
+# QV_LOCALE chooses the Unix locale, and so Wine's ANSI code page (default zh_CN.UTF-8: 936).
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+prefix=$1
+shift
+
+export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export LC_ALL=${QV_LOCALE:-zh_CN.UTF-8}
+if [ -z "${DISPLAY:-}" ]; then
+  DISPLAY=$("$here/xvfb-display.sh" "$prefix.display")
+  export DISPLAY
+fi
+
+mkdir -p "$(dirname "$prefix")"
+(
+  flock 9
+  if [ ! -f "$prefix/system.reg" ]; then
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+  fi
+) 9>"$prefix.lock"
+
+exec wine "$@"
