@@ -1,0 +1,29 @@
+#include "WorkerThread.h"
+
+#include <process.h>
+
+WorkerThread* WorkerThread::Start(WorkerProc proc, LPVOID parameter, bool suspended) {
+    auto* worker = new WorkerThread(proc, parameter);
+    const uintptr_t handle =
+        _beginthreadex(nullptr, 0, &WorkerThread::Main, worker, CREATE_SUSPENDED, nullptr);
+    if (handle == 0) {
+        delete worker;
+        return nullptr;
+    }
+    worker->m_thread = reinterpret_cast<HANDLE>(handle);
+    if (!suspended) worker->Resume();
+    return worker;
+}
+
+void WorkerThread::Resume() { ResumeThread(m_thread); }
+
+WorkerThread::~WorkerThread() {
+    if (m_thread) CloseHandle(m_thread);
+}
+
+unsigned __stdcall WorkerThread::Main(void* self) {
+    auto* worker = static_cast<WorkerThread*>(self);
+    const UINT result = worker->m_proc(worker->m_parameter);
+    delete worker;
+    return result;
+}
