@@ -1,9 +1,9 @@
 // Thin wrappers of the standard controls that the dialogs bind to their templates.
 #pragma once
 
-#include <commctrl.h>
-
 #include "Window.h"
+
+#include <commctrl.h>
 
 class Button : public Window {};
 

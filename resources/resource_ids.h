@@ -4,7 +4,7 @@
 #define IDD_UPDATE 102
 #define IDI_MAIN 128
 #define IDR_SKIN 129
-#define IDC_HAND 136
+#define IDR_HAND_CURSOR 136
 #define IDI_START 140
 #define IDI_STOP 142
 

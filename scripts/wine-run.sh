@@ -5,7 +5,7 @@
 # QV_LOCALE chooses the Unix locale, and so Wine's ANSI code page (default zh_CN.UTF-8: 936).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-prefix=$1
+prefix=$(realpath -m "$1")
 shift
 
 export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -1,0 +1,47 @@
+#include "LocalFiles.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+std::wstring RunningProgramPath() {
+    // Any length works: the buffer grows until the whole path fits.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(path.size());
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), size);
+        if (length == 0) return {};
+        if (length < size) {
+            path.resize(length);
+            return path;
+        }
+        if (size >= 0x10000) return {};
+        path.resize(path.size() * 2);
+    }
+}
+}  // namespace
+
+std::wstring GetModuleDir(const std::wstring& suffix) {
+    const std::wstring program = RunningProgramPath();
+    const size_t slash = program.rfind(L'\\');
+    const std::wstring folder = slash == std::wstring::npos ? L"" : program.substr(0, slash);
+    return folder + suffix;
+}
+
+GbkString GetFileVersionString(const std::wstring& path) {
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+    if (size == 0) return {};
+    std::vector<BYTE> block(size);
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return {};
+    void* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(block.data(), L"\\", &value, &length) || !value ||
+        length < sizeof(VS_FIXEDFILEINFO))
+        return {};
+    const auto* info = static_cast<const VS_FIXEDFILEINFO*>(value);
+    GbkString version;
+    version.Format("%u.%u.%u.%u", HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+                   HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS));
+    return version;
+}

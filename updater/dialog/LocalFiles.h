@@ -1,0 +1,14 @@
+// Files of the main product are found beside the running updater, never through the current
+// folder or the registry.
+#pragma once
+
+#include <string>
+
+#include "GbkString.h"
+
+// The running program's folder (no trailing backslash) followed by suffix, which normally
+// starts with a backslash: GetModuleDir(L"\\Tanvik体验版.exe").
+std::wstring GetModuleDir(const std::wstring& suffix);
+
+// The file version of path as "a.b.c.d", or "" when the file has none or cannot be read.
+GbkString GetFileVersionString(const std::wstring& path);

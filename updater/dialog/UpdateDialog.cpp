@@ -1,0 +1,148 @@
+#include "UpdateDialog.h"
+
+#include "Application.h"
+#include "LogPanel.h"
+#include "ObjectLifetime.h"
+#include "SiteUrl.h"
+#include "WorkerProcs.h"
+#include "resource_ids.h"
+
+namespace {
+const char kWelcomeNotes[] =
+    "* 本程序可以帮助您升级Qorvel\r\n"
+    "* 升级前请先关闭Qorvel主程序\r\n"
+    "* 如果没有关闭本程序会自动帮您关闭\r\n"
+    "* 升级过程中不要启动Qorvel主程序\r\n";
+const char kAutoUpdateMode[] = "AutoUpdate";
+constexpr UINT_PTR kStartTimer = 1;
+constexpr UINT kStartTimerPeriodMs = 1000;
+}  // namespace
+
+UpdateDialog::UpdateDialog(Window* parent) : ModalDialog(IDD_UPDATE, parent) {
+    m_strLog = kWelcomeNotes;
+    m_hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN));
+    m_strSiteUrl = UPDATER_SITE_URL;
+    m_strUpdateDir = "freeUpdate/";
+    m_strCheckUrl = m_strSiteUrl + m_strUpdateDir + "isweb.asp";
+    m_strAction = "Auto";
+    m_strUpdateUrl = m_strSiteUrl + m_strUpdateDir + "update.asp?action=" + m_strAction;
+    m_strLocalVersion = "1.0.0.1";
+    ObjectLifetime::Begin(this);
+}
+
+UpdateDialog::~UpdateDialog() {
+    // Workers may still hold this dialog: wait for the accesses in progress, refuse new ones.
+    ObjectLifetime::Retire(this);
+}
+
+void UpdateDialog::DoDataExchange(DataExchange& exchange) {
+    ModalDialog::DoDataExchange(exchange);
+    exchange.Control(IDC_STOP, m_btnStop);
+    exchange.Control(IDC_LINK_LOG, m_lnkLog);
+    exchange.Control(IDOK, m_btnStart);
+    exchange.Control(IDC_LOG, m_editLog);
+    exchange.Control(IDC_LINK_HOME, m_lnkHome);
+    exchange.Control(IDC_LINK_MANUAL, m_lnkManual);
+    exchange.Control(IDC_FILE_PROGRESS, m_progressFile);
+    exchange.Control(IDC_STAGE_PROGRESS, m_progressStage);
+    exchange.Text(IDC_LOG, m_strLog);
+}
+
+BOOL UpdateDialog::OnInitDialog() {
+    ModalDialog::OnInitDialog();
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    SetTimer(m_hWnd, kStartTimer, kStartTimerPeriodMs, nullptr);
+    return TRUE;
+}
+
+bool UpdateDialog::OnCommand(int id, int notifyCode) {
+    if (id == IDC_STOP && notifyCode == BN_CLICKED) {
+        OnStop();
+        return true;
+    }
+    return false;
+}
+
+bool UpdateDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    switch (message) {
+        case WM_TIMER:
+            OnTimer(wParam);
+            return false;  // the default processing follows in every case
+        case WM_PAINT:
+            return OnPaint();
+        case WM_QUERYDRAGICON:
+            result = reinterpret_cast<LRESULT>(OnQueryDragIcon());
+            return true;
+        case WM_APPEND_LOG:
+            AppendLineToPanel(m_hWnd, IDC_LOG, *reinterpret_cast<const GbkString*>(lParam));
+            return true;
+        default:
+            return false;
+    }
+}
+
+void UpdateDialog::OnTimer(UINT_PTR) {
+    // Wait for the first tick at which the dialog is really on screen.
+    if (!IsWindow() || !IsWindowVisible()) return;
+    WorkerThread::Start(LoadInfoProc, this);
+    const Application* app = Application::Current();
+    m_strMode = app ? app->m_lpCmdLine : GbkString();
+    AppendLog("* 获取配置模式完成…!");
+    // Exactly "AutoUpdate": whole string, case and blanks count.
+    if (!m_strMode.IsEmpty() && m_strMode == kAutoUpdateMode) {
+        StartAutoUpdate();
+    } else {
+        m_btnStart.EnableWindow(true);
+        m_btnStop.EnableWindow(true);
+    }
+    KillTimer(m_hWnd, kStartTimer);
+}
+
+void UpdateDialog::OnOK() { StartAutoUpdate(); }
+
+void UpdateDialog::StartAutoUpdate() {
+    if (m_pUpdateThread.load() != nullptr) return;
+    // Started suspended, so the marker is set before the run can clear it at its end.
+    WorkerThread* run = WorkerThread::Start(AutoUpdateProc, this, true);
+    if (!run) return;
+    m_pUpdateThread = run;
+    run->Resume();
+}
+
+void UpdateDialog::OnStop() {
+    if (m_pUpdateThread.load() == nullptr) return;
+    m_bDownloadRunning = 0;
+    AppendLog("* 用户执行了停止更新操作…!");
+}
+
+void UpdateDialog::AppendLog(GbkString line) {
+    if (OnDialogThread()) {
+        AppendLineToPanel(m_hWnd, IDC_LOG, line);
+        return;
+    }
+    // Carried out by the dialog's thread, one line at a time; a closed dialog drops it.
+    ::SendMessageW(m_hWnd, WM_APPEND_LOG, 0, reinterpret_cast<LPARAM>(&line));
+}
+
+bool UpdateDialog::OnDialogThread() const {
+    return GetWindowThreadProcessId(m_hWnd, nullptr) == GetCurrentThreadId();
+}
+
+bool UpdateDialog::OnPaint() {
+    if (!IsIconic(m_hWnd)) return false;
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(m_hWnd, &paint);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc));
+    const int iconWidth = GetSystemMetrics(SM_CXICON);
+    const int iconHeight = GetSystemMetrics(SM_CYICON);
+    RECT client;
+    GetClientRect(m_hWnd, &client);
+    const int x = (client.right - client.left - iconWidth + 1) / 2;
+    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    DrawIcon(dc, x, y, m_hIcon);
+    EndPaint(m_hWnd, &paint);
+    return true;
+}
+
+HCURSOR UpdateDialog::OnQueryDragIcon() const { return m_hIcon; }

@@ -1,0 +1,68 @@
+// The updater's one window. It owns the state that the update workers share, lays out the
+// controls, keeps the log panel, and a second after it appears decides how the run goes on:
+// automatic with the command line "AutoUpdate", otherwise by the Start button.
+//
+// Worker threads get the dialog as their parameter. They touch it only inside an
+// ObjectLifetime::Access on it, since the user may close the dialog at any moment.
+#pragma once
+
+#include <atomic>
+
+#include "Controls.h"
+#include "GbkString.h"
+#include "ModalDialog.h"
+#include "WorkerThread.h"
+
+// A download progress notice posted to the dialog (its record belongs to the receiver).
+constexpr UINT WM_DOWNLOAD_PROGRESS = WM_USER + 101;
+// A log line handed to the dialog's thread (LPARAM: const GbkString*, sent, never posted).
+constexpr UINT WM_APPEND_LOG = WM_APP + 1;
+
+class UpdateDialog : public ModalDialog {
+public:
+    explicit UpdateDialog(Window* parent = nullptr);
+    ~UpdateDialog() override;
+
+    // Appends one line (callers start it with "* ") to the log panel. Any thread may call
+    // it; the panel is read and rewritten on the dialog's thread alone, so no line is lost.
+    void AppendLog(GbkString line);
+
+    GbkString m_strSiteUrl;
+    GbkString m_strCheckUrl;
+    GbkString m_strUpdateUrl;
+    GbkString m_strReply;
+    GbkString m_strAction;
+    GbkString m_strLocalVersion;
+    GbkString m_strUpdateDir;
+    GbkString m_strMode;
+    // Marker of a running automatic update: set when the dialog starts one, cleared by the
+    // run itself when it ends; only ever compared with null.
+    std::atomic<WorkerThread*> m_pUpdateThread{nullptr};
+    // Run flag of the download loop: set by the run before a download, cleared by Stop.
+    std::atomic<BOOL> m_bDownloadRunning{0};
+    Button m_btnStop;
+    StaticText m_lnkLog;
+    Button m_btnStart;
+    Edit m_editLog;
+    StaticText m_lnkHome;
+    StaticText m_lnkManual;
+    ProgressBar m_progressFile;
+    ProgressBar m_progressStage;
+    GbkString m_strLog;
+    HICON m_hIcon = nullptr;
+
+protected:
+    void DoDataExchange(DataExchange& exchange) override;
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    bool OnCommand(int id, int notifyCode) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    void OnTimer(UINT_PTR timerId);
+    void OnStop();
+    bool OnPaint();
+    HCURSOR OnQueryDragIcon() const;
+    void StartAutoUpdate();
+    bool OnDialogThread() const;
+};
