@@ -1,0 +1,69 @@
+#include "TestSupport.h"
+
+namespace testsupport {
+
+std::wstring RunningProgramFolder() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return {};
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+std::wstring BuiltProgramPath(const std::wstring& fileName) {
+    const std::wstring relative = RunningProgramFolder() + L"\\..\\..\\bin\\" + fileName;
+    wchar_t full[4096];
+    const DWORD length = GetFullPathNameW(relative.c_str(), 4096, full, nullptr);
+    return length > 0 && length < 4096 ? std::wstring(full, length) : relative;
+}
+
+ChildProcess::~ChildProcess() {
+    Kill();
+    if (m_process != nullptr) CloseHandle(m_process);
+}
+
+bool ChildProcess::Start(const std::wstring& program, const std::wstring& arguments,
+                         const std::wstring& workingFolder) {
+    if (m_process != nullptr) return false;
+    std::wstring commandLine = L"\"" + program + L"\"";
+    if (!arguments.empty()) commandLine += L" " + arguments;
+    std::wstring folder = workingFolder;
+    if (folder.empty()) folder = program.substr(0, program.find_last_of(L'\\'));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &info)) {
+        return false;
+    }
+    CloseHandle(info.hThread);
+    m_process = info.hProcess;
+    m_id = info.dwProcessId;
+    return true;
+}
+
+bool ChildProcess::WaitForExit(DWORD timeoutMs) {
+    return m_process != nullptr && WaitForSingleObject(m_process, timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD ChildProcess::ExitCode() const {
+    DWORD code = STILL_ACTIVE;
+    if (m_process != nullptr) GetExitCodeProcess(m_process, &code);
+    return code;
+}
+
+void ChildProcess::Kill() {
+    if (m_process != nullptr && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(m_process, 1);
+        WaitForSingleObject(m_process, 5000);
+    }
+}
+
+}  // namespace testsupport
