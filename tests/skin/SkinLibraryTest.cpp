@@ -42,8 +42,9 @@ INT_PTR CALLBACK TestDialogProc(HWND, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-// A dialog template in memory: caption-less popup with the two statics.
-std::vector<WORD> MakeTemplate() {
+// A dialog template in memory: caption-less popup with the two statics. Hidden dialogs are
+// cheaper under a display without a window manager (no wait for the window to be unmapped).
+std::vector<WORD> MakeTemplate(bool visible) {
     std::vector<WORD> t;
     auto dword = [&t](DWORD v) {
         t.push_back(LOWORD(v));
@@ -56,7 +57,7 @@ std::vector<WORD> MakeTemplate() {
         for (; *s; ++s) t.push_back(static_cast<WORD>(*s));
         t.push_back(0);
     };
-    dword(WS_POPUP | WS_VISIBLE);
+    dword(WS_POPUP | (visible ? WS_VISIBLE : 0));
     dword(0);
     t.push_back(2);  // items
     for (short v : {0, 0, 120, 60}) t.push_back(static_cast<WORD>(v));
@@ -82,8 +83,12 @@ std::vector<WORD> MakeTemplate() {
     return t;
 }
 
-HWND CreateTestDialog() {
-    static const std::vector<WORD> tmpl = MakeTemplate();
+enum class Shown { No, Yes };
+
+HWND CreateTestDialog(Shown shown = Shown::No) {
+    static const std::vector<WORD> hidden = MakeTemplate(false);
+    static const std::vector<WORD> visible = MakeTemplate(true);
+    const auto& tmpl = shown == Shown::Yes ? visible : hidden;
     return CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
                                       reinterpret_cast<LPCDLGTEMPLATEW>(tmpl.data()), nullptr,
                                       TestDialogProc, 0);
@@ -242,7 +247,7 @@ TEST_F(SkinLibrary, SkinsDialogsFromAttachOnwardAndKeepsTheSchemeOnBadPackages) 
     // The real package.
     ASSERT_EQ(AttachPackage(package_.data(), size), 1);
     EXPECT_EQ(setAero_(0), 1);
-    HWND skinned = CreateTestDialog();
+    HWND skinned = CreateTestDialog(Shown::Yes);
     ASSERT_NE(skinned, nullptr);
     a = AskDialog(skinned);
     EXPECT_EQ(a.brushColour, packageScheme_.dialogBack);
@@ -264,7 +269,7 @@ TEST_F(SkinLibrary, SkinsDialogsFromAttachOnwardAndKeepsTheSchemeOnBadPackages) 
 TEST_F(SkinLibrary, ControlsThatPaintThemselvesKeepTheirColours) {
     ASSERT_EQ(attach_(), 1);
     ASSERT_EQ(AttachPackage(package_.data(), static_cast<int>(package_.size())), 1);
-    HWND dlg = CreateTestDialog();
+    HWND dlg = CreateTestDialog(Shown::Yes);
     ASSERT_NE(dlg, nullptr);
 
     const ColourAnswer plain = Ask(dlg, WM_CTLCOLORSTATIC, GetDlgItem(dlg, kPlainStatic));
@@ -295,7 +300,7 @@ TEST_F(SkinLibrary, ModalDialogRunsToItsEndWhileSkinned) {
     const unsigned char junk[5] = {'Q', 'V', 'S', 'K', 1};
     EXPECT_EQ(AttachPackage(junk, sizeof junk), 0);
 
-    static const std::vector<WORD> tmpl = MakeTemplate();
+    static const std::vector<WORD> tmpl = MakeTemplate(true);
     ModalOutcome outcome;
     const INT_PTR result = DialogBoxIndirectParamW(
         GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(tmpl.data()), nullptr,
