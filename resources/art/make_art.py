@@ -203,13 +203,14 @@ def hand_cursor_pixels():
     def is_filled(i, j):
         return 0 <= i < n and 0 <= j < n and filled[j][i]
 
+    neighbours = ((1, 0), (-1, 0), (0, 1), (0, -1))
     rows = []
     for j in range(n):
         row = []
         for i in range(n):
             if not filled[j][i]:
                 row.append(".")
-            elif not all(is_filled(i + di, j + dj) for di, dj in ((1, 0), (-1, 0), (0, 1), (0, -1))):
+            elif not all(is_filled(i + di, j + dj) for di, dj in neighbours):
                 row.append("B")
             else:
                 row.append("W")
