@@ -78,7 +78,7 @@ std::wstring WindowClass(HWND window);
 // A direct or indirect child with control id `id`, or nullptr.
 HWND FindChildById(HWND parent, int id);
 // Presses the button with control id `id` of `dialog` as a click would: the dialog gets
-// WM_COMMAND with BN_CLICKED. False if there is no such button.
+// WM_COMMAND with BN_CLICKED (sent, waiting at most 5 s). False if there is no such button.
 bool PressButton(HWND dialog, int id);
 
 // Control id of a message box's text (the static control that shows it).

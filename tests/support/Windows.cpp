@@ -81,8 +81,12 @@ HWND FindChildById(HWND parent, int id) {
 bool PressButton(HWND dialog, int id) {
     HWND button = FindChildById(dialog, id);
     if (button == nullptr) return false;
-    return PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                        reinterpret_cast<LPARAM>(button)) != FALSE;
+    // Sent rather than posted: a message box under Wine notices a posted command only
+    // seconds later. The send is bounded, so a hung dialog cannot stall the test.
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                               reinterpret_cast<LPARAM>(button), SMTO_ABORTIFHUNG, 5000,
+                               &result) != 0;
 }
 
 }  // namespace testsupport
