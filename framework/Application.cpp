@@ -9,13 +9,17 @@ namespace {
 Application* g_current = nullptr;
 }
 
-Application::Application() { g_current = this; }
+Application::Application() {
+    g_current = this;
+}
 
 Application::~Application() {
     if (g_current == this) g_current = nullptr;
 }
 
-Application* Application::Current() { return g_current; }
+Application* Application::Current() {
+    return g_current;
+}
 
 int Application::Run(HINSTANCE instance, const wchar_t* commandLine) {
     m_hInstance = instance;

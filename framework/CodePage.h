@@ -10,5 +10,7 @@
 constexpr unsigned kGbkCodePage = 936;
 
 std::wstring ToWide(std::string_view gbk);
-inline std::wstring ToWide(const GbkString& gbk) { return ToWide(std::string_view(gbk.Bytes())); }
+inline std::wstring ToWide(const GbkString& gbk) {
+    return ToWide(std::string_view(gbk.Bytes()));
+}
 GbkString ToGbk(std::wstring_view wide);

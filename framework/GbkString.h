@@ -8,7 +8,7 @@
 class GbkString {
 public:
     GbkString() = default;
-    GbkString(const char* text) : m_bytes(text ? text : "") {}  // NOLINT: converts like a literal
+    GbkString(const char* text) : m_bytes(text ? text : "") {}   // NOLINT: converts like a literal
     GbkString(std::string bytes) : m_bytes(std::move(bytes)) {}  // NOLINT
     GbkString(std::string_view bytes) : m_bytes(bytes) {}        // NOLINT
 
@@ -45,7 +45,9 @@ public:
     friend GbkString operator+(const char* left, const GbkString& right) {
         return GbkString(left) += right;
     }
-    friend bool operator==(const GbkString& a, const GbkString& b) { return a.m_bytes == b.m_bytes; }
+    friend bool operator==(const GbkString& a, const GbkString& b) {
+        return a.m_bytes == b.m_bytes;
+    }
     friend bool operator==(const GbkString& a, const char* b) { return a.m_bytes == b; }
 
 private:
@@ -53,4 +55,6 @@ private:
 };
 
 // True for a byte that starts a double-byte character in code page 936.
-inline bool IsGbkLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+inline bool IsGbkLeadByte(unsigned char byte) {
+    return byte >= 0x81 && byte <= 0xFE;
+}

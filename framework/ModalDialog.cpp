@@ -48,11 +48,17 @@ void ModalDialog::OnOK() {
     EndDialog(IDOK);
 }
 
-void ModalDialog::OnCancel() { EndDialog(IDCANCEL); }
+void ModalDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
 
-bool ModalDialog::OnCommand(int, int) { return false; }
+bool ModalDialog::OnCommand(int, int) {
+    return false;
+}
 
-bool ModalDialog::OnMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+bool ModalDialog::OnMessage(UINT, WPARAM, LPARAM, LRESULT&) {
+    return false;
+}
 
 INT_PTR CALLBACK ModalDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {

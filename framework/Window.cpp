@@ -48,7 +48,9 @@ void Window::Unsubclass() {
     m_hWnd = nullptr;
 }
 
-bool Window::OnReflected(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+bool Window::OnReflected(UINT, WPARAM, LPARAM, LRESULT&) {
+    return false;
+}
 
 LRESULT Window::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     return Default(message, wParam, lParam);

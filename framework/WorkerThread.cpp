@@ -15,7 +15,9 @@ WorkerThread* WorkerThread::Start(WorkerProc proc, LPVOID parameter, bool suspen
     return worker;
 }
 
-void WorkerThread::Resume() { ResumeThread(m_thread); }
+void WorkerThread::Resume() {
+    ResumeThread(m_thread);
+}
 
 WorkerThread::~WorkerThread() {
     if (m_thread) CloseHandle(m_thread);

@@ -99,7 +99,9 @@ void UpdateDialog::OnTimer(UINT_PTR) {
     KillTimer(m_hWnd, kStartTimer);
 }
 
-void UpdateDialog::OnOK() { StartAutoUpdate(); }
+void UpdateDialog::OnOK() {
+    StartAutoUpdate();
+}
 
 void UpdateDialog::StartAutoUpdate() {
     if (m_pUpdateThread.load() != nullptr) return;
@@ -145,4 +147,6 @@ bool UpdateDialog::OnPaint() {
     return true;
 }
 
-HCURSOR UpdateDialog::OnQueryDragIcon() const { return m_hIcon; }
+HCURSOR UpdateDialog::OnQueryDragIcon() const {
+    return m_hIcon;
+}
