@@ -4,26 +4,10 @@
 
 #include <vector>
 
-namespace {
-std::wstring RunningProgramPath() {
-    // Any length works: the buffer grows until the whole path fits.
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD size = static_cast<DWORD>(path.size());
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), size);
-        if (length == 0) return {};
-        if (length < size) {
-            path.resize(length);
-            return path;
-        }
-        if (size >= 0x10000) return {};
-        path.resize(path.size() * 2);
-    }
-}
-}  // namespace
+#include "ModulePath.h"
 
 std::wstring GetModuleDir(const std::wstring& suffix) {
-    const std::wstring program = RunningProgramPath();
+    const std::wstring program = ModuleFileName();
     const size_t slash = program.rfind(L'\\');
     const std::wstring folder = slash == std::wstring::npos ? L"" : program.substr(0, slash);
     return folder + suffix;
