@@ -2,6 +2,7 @@
 // it shows on the screen.
 #include <gtest/gtest.h>
 
+#include "LocalFiles.h"
 #include "Screenshot.h"
 #include "TestSupport.h"
 #include "resource_ids.h"
@@ -111,4 +112,63 @@ TEST(Screen, TheDialogAsUsersSeeIt) {
     EXPECT_GT(shot.height, 250);
     EXPECT_GT(shot.distinctColours, 8);  // texts and controls, not a blank rectangle
     EXPECT_TRUE(Closes(updater, dialog));
+}
+
+namespace {
+struct IconShape {
+    int width = 0, height = 0, bits = 0;
+};
+
+// The first image of an icon group resource of a module loaded as data.
+IconShape FirstIconOf(HMODULE module, int id) {
+    IconShape shape;
+    HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(14));
+    if (!group) return shape;
+#pragma pack(push, 2)
+    struct GroupEntry {
+        BYTE width, height, colours, reserved;
+        WORD planes, bits;
+        DWORD bytes;
+        WORD id;
+    };
+#pragma pack(pop)
+    const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
+    const auto* first = reinterpret_cast<const GroupEntry*>(data + 6);
+    shape.width = first->width ? first->width : 256;
+    shape.height = first->height ? first->height : 256;
+    shape.bits = first->bits;
+    return shape;
+}
+}  // namespace
+
+TEST(Resources, TheProgramCarriesItsArtSkinManifestAndVersion) {
+    const std::wstring program = BuiltProgramPath(L"updater.exe");
+    HMODULE module = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+
+    const IconShape mainIcon = FirstIconOf(module, IDI_MAIN);
+    EXPECT_EQ(mainIcon.width, 32);
+    EXPECT_EQ(mainIcon.bits, 32);
+    for (int id : {IDI_START, IDI_STOP}) {
+        const IconShape icon = FirstIconOf(module, id);
+        EXPECT_EQ(icon.width, 24) << id;
+        EXPECT_EQ(icon.height, 24) << id;
+        EXPECT_EQ(icon.bits, 24) << id;
+    }
+    EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(IDR_HAND_CURSOR), MAKEINTRESOURCEW(12)),
+              nullptr);  // RT_GROUP_CURSOR
+    HRSRC skin = FindResourceW(module, MAKEINTRESOURCEW(IDR_SKIN), L"SKIN");
+    ASSERT_NE(skin, nullptr);
+    EXPECT_GT(SizeofResource(module, skin), 16u);
+
+    HRSRC manifest = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(manifest, nullptr);
+    const std::string text(static_cast<const char*>(LockResource(LoadResource(module, manifest))),
+                           SizeofResource(module, manifest));
+    // Without it Windows would take a program named "updater" for an installer and elevate it.
+    EXPECT_NE(text.find("requestedExecutionLevel level=\"asInvoker\""), std::string::npos);
+    EXPECT_NE(text.find("supportedOS"), std::string::npos);
+    FreeLibrary(module);
+
+    EXPECT_EQ(GetFileVersionString(program), "1.0.0.0");
 }
