@@ -4,7 +4,7 @@
 # screenshot). Prints where the screenshot was saved.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-bash scripts/build.sh
+bash scripts/build.sh updater registrar
 root=$(pwd)
 bin=$root/build/mingw-x86/bin
 prefix=$root/build/mingw-x86/wineprefix
