@@ -19,6 +19,7 @@ constexpr UINT kStartTimerPeriodMs = 1000;
 }  // namespace
 
 UpdateDialog::UpdateDialog(Window* parent) : ModalDialog(IDD_UPDATE, parent) {
+    // Built in this order, not in declaration order: the addresses are made from their parts.
     m_strLog = kWelcomeNotes;
     m_hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN));
     m_strSiteUrl = UPDATER_SITE_URL;
