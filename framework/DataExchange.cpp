@@ -14,9 +14,5 @@ void DataExchange::Text(int id, GbkString& text) const {
         SetWindowTextW(control, ToWide(text).c_str());
         return;
     }
-    const int length = GetWindowTextLengthW(control);
-    std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
-    const int copied = GetWindowTextW(control, wide.data(), length + 1);
-    wide.resize(static_cast<size_t>(copied > 0 ? copied : 0));
-    text = ToGbk(wide);
+    text = WindowTextOf(control);
 }

@@ -73,9 +73,13 @@ LRESULT CALLBACK Window::SubclassProc(HWND window, UINT message, WPARAM wParam, 
 }
 
 GbkString Window::GetWindowText() const {
-    const int length = GetWindowTextLengthW(m_hWnd);
+    return WindowTextOf(m_hWnd);
+}
+
+GbkString WindowTextOf(HWND window) {
+    const int length = GetWindowTextLengthW(window);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const int copied = ::GetWindowTextW(m_hWnd, text.data(), length + 1);
+    const int copied = ::GetWindowTextW(window, text.data(), length + 1);
     text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
     return ToGbk(text);
 }

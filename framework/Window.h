@@ -53,5 +53,8 @@ private:
     bool m_subclassed = false;
 };
 
+// Any window's text, read with the W call and turned into GBK.
+GbkString WindowTextOf(HWND window);
+
 // Offers a message that a parent received about one of its controls to that control's object.
 bool ReflectToControl(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
