@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, then configures and builds the mingw-x86 preset: everything,
-# or only the targets named as arguments.
+# Installs what is missing, then configures and builds a preset (QV_PRESET, default mingw-x86:
+# the shipped 32-bit programs): everything, or only the targets named as arguments.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 bash scripts/install-deps.sh
-[ -f build/mingw-x86/CMakeCache.txt ] || cmake --preset mingw-x86 >/dev/null
+preset=${QV_PRESET:-mingw-x86}
+[ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null
 if (($#)); then
-  cmake --build --preset mingw-x86 --target "$@"
+  cmake --build --preset "$preset" --target "$@"
 else
-  cmake --build --preset mingw-x86
+  cmake --build --preset "$preset"
 fi

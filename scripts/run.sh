@@ -4,11 +4,17 @@
 # screenshot). Prints where the screenshot was saved.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-bash scripts/build.sh updater registrar
+# Run the build of the preset this machine can run (the 64-bit one where 32-bit programs
+# cannot start), and always build the shipped 32-bit programs.
+preset=$(scripts/test-preset.sh)
+QV_PRESET=mingw-x86 bash scripts/build.sh updater registrar
+[ "$preset" = mingw-x86 ] || QV_PRESET=$preset bash scripts/build.sh updater registrar
+export QV_WINE_ARCH=win32
+[ "$preset" = mingw-x86 ] || QV_WINE_ARCH=win64
 root=$(pwd)
-bin=$root/build/mingw-x86/bin
-prefix=$root/build/mingw-x86/wineprefix
-shot=$root/build/mingw-x86/screenshots/updater.png
+bin=$root/build/$preset/bin
+prefix=$root/build/$preset/wineprefix
+shot=$root/build/$preset/screenshots/updater.png
 mkdir -p "$(dirname "$shot")"
 
 own_display=1

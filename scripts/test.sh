@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test under Wine on a virtual display.
+# The tests run the programs of scripts/test-preset.sh; the shipped 32-bit programs are always
+# built too.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-bash scripts/build.sh
+bash scripts/install-deps.sh
+preset=$(scripts/test-preset.sh)
+if [ "$preset" != mingw-x86 ]; then
+  QV_PRESET=mingw-x86 bash scripts/build.sh updater registrar Mervax SkinHu
+fi
+QV_PRESET=$preset bash scripts/build.sh
 # Tests always get a virtual display of their own, never the user's screen.
-DISPLAY=$(scripts/xvfb-display.sh build/mingw-x86/wineprefix.display)
+DISPLAY=$(scripts/xvfb-display.sh "build/$preset/wineprefix.display")
 export DISPLAY
 status=0
-ctest --preset mingw-x86 "$@" || status=$?
+ctest --preset "$preset" "$@" || status=$?
 # The tests save BMP screenshots (what Windows writes); PNG copies are easier to look at.
-for shot in build/mingw-x86/screenshots/*.bmp; do
+for shot in "build/$preset"/screenshots/*.bmp; do
   [ -f "$shot" ] && convert "$shot" "${shot%.bmp}.png" 2>/dev/null || true
 done
 exit "$status"
