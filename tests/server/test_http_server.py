@@ -163,6 +163,7 @@ class State:
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "QvTestHttpServer/1"
+    timeout = 120  # idle keep-alive connections and clients that stopped reading let go
 
     # --- dispatch -------------------------------------------------------------------
 
@@ -191,7 +192,7 @@ class Handler(BaseHTTPRequestHandler):
                 self._control()
             else:
                 self._scripted()
-        except (BrokenPipeError, ConnectionResetError, ConnectionAbortedError):
+        except (BrokenPipeError, ConnectionResetError, ConnectionAbortedError, TimeoutError):
             self.close_connection = True
 
     def _request_body(self):
