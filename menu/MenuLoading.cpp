@@ -42,7 +42,7 @@ void VantuMenu::BuildFromTemplate(const BYTE* data, DWORD size) {
             submenu->m_selectedCheckIndex = m_selectedCheckIndex;
             submenu->m_unselectedCheckIndex = m_unselectedCheckIndex;
             submenu->m_checkImagesShared = true;
-            submenu->Attach(CreatePopupMenu());
+            submenu->Attach(::CreatePopupMenu());
             top->AppendItem(item.text.c_str(), flags, reinterpret_cast<UINT_PTR>(submenu->m_hMenu));
             levels.push_back({submenu.get(), false});
             top->m_loadedSubmenus.push_back(std::move(submenu));

@@ -82,7 +82,7 @@ bool MenuPlatform::IsClassicThemeActive() {
     return *m_classicTheme;
 }
 
-void MenuPlatform::Assume(int osClass, bool classicTheme) {
+void MenuPlatform::Assume(int osClass, std::optional<bool> classicTheme) {
     m_osClass = osClass;
     m_classicTheme = classicTheme;
 }

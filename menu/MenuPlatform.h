@@ -55,8 +55,8 @@ public:
     bool UsesXpLook() { return (IsXpThemed() ? kDrawModeXpCase : kDrawModeOther) == 1; }
 
     // Takes these answers instead of the detected ones (a program that must draw one look,
-    // and tests that show each look).
-    void Assume(int osClass, bool classicTheme);
+    // and tests that show each look). Without a theme answer the theme is read when asked.
+    void Assume(int osClass, std::optional<bool> classicTheme = std::nullopt);
 
 private:
     MenuPlatform();

@@ -67,6 +67,13 @@ void VantuMenu::Attach(HMENU menu) {
     menuregistry::MapHandle(menu, this);
 }
 
+BOOL VantuMenu::CreatePopupMenu() {
+    DestroyMenu();
+    HMENU menu = ::CreatePopupMenu();
+    if (menu) Attach(menu);
+    return menu != nullptr;
+}
+
 BOOL VantuMenu::DestroyMenu() {
     if (m_hMenu) menuregistry::RemovePopupEverywhere(m_hMenu);
     for (auto popup = m_popups.rbegin(); popup != m_popups.rend(); ++popup) {

@@ -44,6 +44,9 @@ public:
     HMENU m_hMenu = nullptr;
     HMENU GetSafeHmenu() const { return m_hMenu; }
 
+    // An empty popup menu of this object's own, to be filled with AppendItem.
+    BOOL CreatePopupMenu();
+
     virtual void DrawItem(DRAWITEMSTRUCT* item);
     virtual void MeasureItem(MEASUREITEMSTRUCT* item);
     virtual BOOL LoadMenu(UINT id);
