@@ -8,7 +8,7 @@
 #include "VantuMenu.h"
 
 namespace {
-constexpr UINT kLabelFormat = DT_SINGLELINE | DT_VCENTER;               // 0x24
+constexpr UINT kLabelFormat = DT_SINGLELINE | DT_VCENTER;                // 0x24
 constexpr UINT kShortcutFormat = DT_SINGLELINE | DT_VCENTER | DT_RIGHT;  // 0x26
 
 // The picture of an item: its own image, else its image in the shared list.
@@ -59,8 +59,7 @@ RECT Moved(RECT rect, int dx, int dy) {
 }
 
 // Label left, shortcut (after the last tab) right-aligned, transparent background.
-void DrawItemText(HDC dc, RECT area, const std::wstring& text, int imageWidth,
-                  COLORREF colour) {
+void DrawItemText(HDC dc, RECT area, const std::wstring& text, int imageWidth, COLORREF colour) {
     const size_t lastTab = text.rfind(L'\t');
     std::wstring label = text.substr(0, text.find(L'\t'));
     std::wstring shortcut;
@@ -174,8 +173,8 @@ void VantuMenu::DrawItemClassic(DRAWITEMSTRUCT* item) {
 }
 
 void VantuMenu::DrawItemXp(DRAWITEMSTRUCT* item) {
-    const bool offScreen = (item->itemState & ODS_GRAYED) && !kXpHighlightsDisabled &&
-                           !IsPrinting(item->hDC);
+    const bool offScreen =
+        (item->itemState & ODS_GRAYED) && !kXpHighlightsDisabled && !IsPrinting(item->hDC);
     if (!offScreen) {
         PaintItemXp(item->hDC, *item);
         return;

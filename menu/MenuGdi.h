@@ -37,7 +37,8 @@ private:
 // An object selected into a DC; the previous one goes back on destruction.
 class Selected {
 public:
-    Selected(HDC dc, HGDIOBJ object) : m_dc(dc), m_old(object ? SelectObject(dc, object) : nullptr) {}
+    Selected(HDC dc, HGDIOBJ object)
+        : m_dc(dc), m_old(object ? SelectObject(dc, object) : nullptr) {}
     ~Selected() {
         if (m_old) SelectObject(m_dc, m_old);
     }

@@ -24,7 +24,8 @@ void Recolour(HDC dc, int width, int height, Derived look) {
         for (int x = 0; x < width; ++x) {
             const COLORREF pixel = GetPixel(dc, x, y);
             if (pixel == face) continue;
-            SetPixel(dc, x, y, look == Derived::Faded ? VantuMenu::LightenColor(pixel, 0.3) : shadow);
+            SetPixel(dc, x, y,
+                     look == Derived::Faded ? VantuMenu::LightenColor(pixel, 0.3) : shadow);
         }
 }
 
@@ -38,7 +39,8 @@ HICON DerivedIcon(const VantuMenu& menu, HIMAGELIST list, int index, Derived loo
         const Selected selected(memory.Handle(), bitmap);
         Recolour(memory.Handle(), menu.m_imageWidth, menu.m_imageHeight, look);
     }
-    HIMAGELIST single = ImageList_Create(menu.m_imageWidth, menu.m_imageHeight, kImageListFlags, 1, 1);
+    HIMAGELIST single =
+        ImageList_Create(menu.m_imageWidth, menu.m_imageHeight, kImageListFlags, 1, 1);
     if (!single) return nullptr;
     HICON icon = nullptr;
     if (ImageList_AddMasked(single, bitmap, GetSysColor(COLOR_BTNFACE)) >= 0)

@@ -65,8 +65,7 @@ HBITMAP VantuMenu::ImageToBitmap(HDC dc, HIMAGELIST list, int index) const {
     return bitmap;
 }
 
-void VantuMenu::DrawDisabledImage(HDC dc, int x, int y, HBITMAP image,
-                                  COLORREF background) const {
+void VantuMenu::DrawDisabledImage(HDC dc, int x, int y, HBITMAP image, COLORREF background) const {
     if (m_dibDisabledImages) {
         DrawDisabledImageDib(dc, x, y, image, background);
     } else {
@@ -103,8 +102,8 @@ void VantuMenu::DrawDisabledImageDib(HDC dc, int x, int y, HBITMAP image,
     info.header = {sizeof(BITMAPINFOHEADER), width, height, 1, 1, BI_RGB, 0, 0, 0, 2, 0};
     info.colours[1] = {255, 255, 255, 0};
     void* bits = nullptr;
-    const GdiObject<HBITMAP> mono(CreateDIBSection(
-        dc, reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0));
+    const GdiObject<HBITMAP> mono(CreateDIBSection(dc, reinterpret_cast<const BITMAPINFO*>(&info),
+                                                   DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!mono) return;
     const MemoryDc colour(dc);
     const MemoryDc mask(dc);

@@ -58,8 +58,8 @@ bool ReadClassicThemeSetting() {
     wchar_t value[MAX_PATH] = {};
     DWORD size = sizeof(value) - sizeof(wchar_t);  // room for a terminator the value may lack
     DWORD type = 0;
-    const bool read = RegQueryValueExW(key, nullptr, nullptr, &type,
-                                       reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS;
+    const bool read = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value),
+                                       &size) == ERROR_SUCCESS;
     RegCloseKey(key);
     if (!read || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
     return IsClassicThemeName(std::wstring_view(value, wcsnlen(value, size / sizeof(wchar_t))));

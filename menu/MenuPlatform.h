@@ -50,7 +50,8 @@ public:
 
     int OsClass() const { return m_osClass; }
     bool IsClassicThemeActive();
-    bool HasNewShell() const { return m_osClass >= kOsOther9x; }
+    // Every class but the oldest 9x: "other NT" is mostly the systems after XP.
+    bool HasNewShell() const { return m_osClass != kOsOld9x; }
     bool IsXpThemed() { return m_osClass == kOsWinXp && !IsClassicThemeActive(); }
     bool UsesXpLook() { return (IsXpThemed() ? kDrawModeXpCase : kDrawModeOther) == 1; }
 

@@ -10,7 +10,7 @@
 
 namespace sharedimages {
 
-HIMAGELIST List();  // null until the first image is added
+HIMAGELIST List();                             // null until the first image is added
 HIMAGELIST ListOfSize(int width, int height);  // made on first use
 std::vector<UINT>& Ids();
 // True when the image at `index` starts a triple: normal, faded and shadow of one command.

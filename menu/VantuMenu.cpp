@@ -124,8 +124,7 @@ BOOL VantuMenu::AppendItem(const wchar_t* text, UINT flags, UINT_PTR id, int ima
     if (command && imageId < 0) record->sharedImageIndex = GlobalImageIndex(static_cast<UINT>(id));
     if (command && imageId > 0)
         record->sharedImageIndex = ImageFromToolbar(imageId, static_cast<UINT>(id));
-    const BOOL appended =
-        AppendMenuW(m_hMenu, flags, id, reinterpret_cast<const wchar_t*>(record));
+    const BOOL appended = AppendMenuW(m_hMenu, flags, id, reinterpret_cast<const wchar_t*>(record));
     if (m_loaded) RestoreBarPopups();
     return appended;
 }
@@ -152,8 +151,8 @@ void VantuMenu::RestoreBarPopups() {
         HMENU popup = GetSubMenu(m_hMenu, position);
         if (!popup) continue;
         m_items[i]->flags = MF_BYPOSITION | MF_POPUP;
-        ModifyMenuW(m_hMenu, position, MF_BYPOSITION | MF_POPUP,
-                    reinterpret_cast<UINT_PTR>(popup), m_items[i]->text.c_str());
+        ModifyMenuW(m_hMenu, position, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(popup),
+                    m_items[i]->text.c_str());
     }
 }
 
@@ -190,7 +189,8 @@ void VantuMenu::MeasureItem(MEASUREITEMSTRUCT* item) {
     const WindowDc dc(MeasuringWindow());
     const Selected selected(dc.Handle(), platform.HasNewShell() ? font.Handle() : nullptr);
     const int textWidth = TextWidth(dc.Handle(), record->text);
-    const int width = xpLook ? textWidth + m_imageWidth + extra + 8 : textWidth + 2 * m_imageWidth + 1;
+    const int width =
+        xpLook ? textWidth + m_imageWidth + extra + 8 : textWidth + 2 * m_imageWidth + 1;
     item->itemWidth = static_cast<UINT>(width);
     item->itemHeight = static_cast<UINT>(std::max(m_imageHeight + extra, barHeight));
 }

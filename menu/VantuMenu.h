@@ -24,13 +24,13 @@ struct MenuItemRecord {
     MenuItemRecord(const MenuItemRecord&) = delete;
     MenuItemRecord& operator=(const MenuItemRecord&) = delete;
 
-    std::wstring text;          // label, and after a tab the shortcut
-    int ownImageIndex = -1;     // in ownImages
-    int sharedImageIndex = -1;  // in the process-wide image list
-    int ownImageMarker = -1;    // >= 0 when the item has an image of its own
-    UINT flags = 0;             // MF_ flags the item was appended or modified with
-    UINT_PTR id = 0;            // command id, or the submenu's handle
-    bool syncMark = false;      // matched while ResyncItems runs
+    std::wstring text;               // label, and after a tab the shortcut
+    int ownImageIndex = -1;          // in ownImages
+    int sharedImageIndex = -1;       // in the process-wide image list
+    int ownImageMarker = -1;         // >= 0 when the item has an image of its own
+    UINT flags = 0;                  // MF_ flags the item was appended or modified with
+    UINT_PTR id = 0;                 // command id, or the submenu's handle
+    bool syncMark = false;           // matched while ResyncItems runs
     HIMAGELIST ownImages = nullptr;  // owned
 };
 

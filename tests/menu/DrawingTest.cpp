@@ -54,8 +54,8 @@ TEST(Blending, LightenColorLimitsAndHalves) {
         COLORREF expected;
     };
     const Case cases[] = {
-        {RGB(10, 20, 30), 0.0, RGB(10, 20, 30)},  {RGB(10, 20, 30), 1.5, RGB(10, 20, 30)},
-        {RGB(10, 20, 30), -0.5, RGB(10, 20, 30)}, {RGB(0, 0, 0), 0.5, RGB(127, 127, 127)},
+        {RGB(10, 20, 30), 0.0, RGB(10, 20, 30)},       {RGB(10, 20, 30), 1.5, RGB(10, 20, 30)},
+        {RGB(10, 20, 30), -0.5, RGB(10, 20, 30)},      {RGB(0, 0, 0), 0.5, RGB(127, 127, 127)},
         {RGB(255, 255, 255), 0.3, RGB(255, 255, 255)}, {RGB(0, 100, 200), 1.0, RGB(255, 255, 255)},
         {RGB(255, 0, 0), 0.3, RGB(255, 76, 76)},
     };
@@ -165,9 +165,8 @@ TEST_F(ItemDrawing, XpLookNeverHighlightsDisabledItems) {
         UINT state;
         COLORREF background;
     };
-    const Case cases[] = {{ODS_SELECTED, selection},
-                          {ODS_SELECTED | ODS_GRAYED, window},
-                          {0, window}};
+    const Case cases[] = {
+        {ODS_SELECTED, selection}, {ODS_SELECTED | ODS_GRAYED, window}, {0, window}};
     for (const Case& c : cases) {
         for (int position : {0, 1}) {
             Canvas canvas(kWidth, kHeight);

@@ -74,12 +74,18 @@ TEST(OsClass, EveryRowOfTheVersionTable) {
         int expected;
     };
     const Row rows[] = {
-        {k9x | 3, true, 3, 95, kOsOld9x},       {k9x | 0x0A04, true, 4, 10, kOsWin98},
-        {k9x | 0x5A04, true, 4, 90, kOsWinMe},  {k9x | 4, true, 4, 0, kOsOther9x},
-        {k9x | 4, false, 0, 0, kOsOther9x},     {k9x | 3, false, 0, 0, kOsOld9x},
-        {4, true, 4, 0, kOsNt4},                {5, true, 5, 0, kOsWin2000},
-        {0x0105, true, 5, 1, kOsWinXp},         {0x0205, true, 5, 2, kOsOtherNt},
-        {0x0106, true, 6, 1, kOsOtherNt},       {0x0105, false, 0, 0, kOsOtherNt},
+        {k9x | 3, true, 3, 95, kOsOld9x},
+        {k9x | 0x0A04, true, 4, 10, kOsWin98},
+        {k9x | 0x5A04, true, 4, 90, kOsWinMe},
+        {k9x | 4, true, 4, 0, kOsOther9x},
+        {k9x | 4, false, 0, 0, kOsOther9x},
+        {k9x | 3, false, 0, 0, kOsOld9x},
+        {4, true, 4, 0, kOsNt4},
+        {5, true, 5, 0, kOsWin2000},
+        {0x0105, true, 5, 1, kOsWinXp},
+        {0x0205, true, 5, 2, kOsOtherNt},
+        {0x0106, true, 6, 1, kOsOtherNt},
+        {0x0105, false, 0, 0, kOsOtherNt},
     };
     for (const Row& row : rows) {
         OSVERSIONINFOW info{};
@@ -181,10 +187,14 @@ TEST_F(LoadedMenu, MenuKeysFindTheFirstItemWithThatLetter) {
         LRESULT expected;
     };
     const Case cases[] = {
-        {file, 's', MF_POPUP, 0x20001},  {file, 'S', MF_POPUP, 0x20001},
-        {file, 'x', MF_POPUP, 0x20004},  {file, 'q', MF_POPUP, 0},
-        {file, 's', 0, 0},               {nullptr, 's', MF_POPUP, 0},
-        {view, 's', MF_POPUP, 0x20001},  {view, 'Z', MF_POPUP, 0x20003},
+        {file, 's', MF_POPUP, 0x20001},
+        {file, 'S', MF_POPUP, 0x20001},
+        {file, 'x', MF_POPUP, 0x20004},
+        {file, 'q', MF_POPUP, 0},
+        {file, 's', 0, 0},
+        {nullptr, 's', MF_POPUP, 0},
+        {view, 's', MF_POPUP, 0x20001},
+        {view, 'Z', MF_POPUP, 0x20003},
     };
     for (const Case& c : cases)
         EXPECT_EQ(VantuMenu::HandleMenuChar(c.ch, c.flags, c.popup), c.expected)
@@ -204,7 +214,8 @@ TEST_F(LoadedMenu, ItemsAddedBehindItsBackAreMatchedAgain) {
     ASSERT_EQ(file->Items().size(), 7u);
     EXPECT_EQ(file->Items()[3].get(), exit);  // a matched record is kept
     for (const auto& record : file->Items()) EXPECT_NE(record.get(), open);
-    const UINT expectedFlags[] = {0x500, 0xD00, 0x510, 0x500, 0x500, 0xD00, 0x510};
+    // Matched records keep their flags; new ones are drawn, by position.
+    const UINT expectedFlags[] = {0x500, 0x900, 0x110, 0x500, 0x500, 0xD00, 0x510};
     for (int position = 0; position < 7; ++position) {
         const auto& record = *file->Items()[position];
         EXPECT_EQ(record.flags & 0xF10, expectedFlags[position]) << position;
@@ -242,15 +253,15 @@ TEST(Measuring, SeparatorsAndItemsInBothLooks) {
         ASSERT_TRUE(menu.CreatePopupMenu());
         menu.AppendItem(L"", 0, 0);
         menu.AppendItem(L"&Save\tCtrl+S", 0, 5);
-        MEASUREITEMSTRUCT separator{ODT_MENU, 0, 0, 0, 0,
-                                    reinterpret_cast<ULONG_PTR>(menu.Items()[0].get())};
+        MEASUREITEMSTRUCT separator{
+            ODT_MENU, 0, 0, 0, 0, reinterpret_cast<ULONG_PTR>(menu.Items()[0].get())};
         menu.MeasureItem(&separator);
         EXPECT_EQ(separator.itemWidth, 0u);
         EXPECT_EQ(int(separator.itemHeight), std::max((15 + c.extra) / 2, bar / 2)) << c.look.name;
         EXPECT_GE(int(separator.itemHeight) * 2 + 1, bar);
 
-        MEASUREITEMSTRUCT item{ODT_MENU, 0, 5, 0, 0,
-                               reinterpret_cast<ULONG_PTR>(menu.Items()[1].get())};
+        MEASUREITEMSTRUCT item{ODT_MENU, 0, 5,
+                               0,        0, reinterpret_cast<ULONG_PTR>(menu.Items()[1].get())};
         menu.MeasureItem(&item);
         EXPECT_EQ(int(item.itemWidth), MenuFontWidth(L"&Save\tCtrl+S") + c.widthBesideText)
             << c.look.name;
@@ -265,8 +276,7 @@ TEST(Images, ToolbarImagesGoToTheSharedListOnceOrAsTriples) {
         COLORREF centre;  // the toolbar button's colour (the separator takes no image)
         int images;       // entries in the shared table
     };
-    const Case cases[] = {{kClassic, ID_BLACK, RGB(0, 0, 0), 1},
-                          {kXp, ID_RED, RGB(255, 0, 0), 3}};
+    const Case cases[] = {{kClassic, ID_BLACK, RGB(0, 0, 0), 1}, {kXp, ID_RED, RGB(255, 0, 0), 3}};
     for (const Case& c : cases) {
         UseLook(c.look);
         VantuMenu menu;
@@ -281,7 +291,8 @@ TEST(Images, ToolbarImagesGoToTheSharedListOnceOrAsTriples) {
 
         Canvas canvas(16 * 3, 15);
         for (int i = 0; i < c.images; ++i)
-            ImageList_Draw(sharedimages::List(), index + i, canvas.Dc(), 16 * i, 0, ILD_TRANSPARENT);
+            ImageList_Draw(sharedimages::List(), index + i, canvas.Dc(), 16 * i, 0,
+                           ILD_TRANSPARENT);
         EXPECT_EQ(canvas.At(7, 7), c.centre);
         EXPECT_EQ(canvas.At(0, 0), RGB(255, 0, 255));  // the face around it is masked
         if (c.images == 3) {

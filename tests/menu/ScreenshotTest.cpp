@@ -32,7 +32,7 @@ HWND OpenPopupWindow() {
 void Step(HWND owner) {
     HWND popup = OpenPopupWindow();
     if (!popup) return;
-    if (g_run->step < 2) {
+    if (g_run->step < 4) {
         PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);
     } else {
         g_run->shot = SaveWindowShot(popup, g_run->path);

@@ -19,8 +19,8 @@ void WriteTheme(const std::optional<std::wstring>& value) {
     RegDeleteKeyW(HKEY_CURRENT_USER, kThemeKey);
     if (!value) return;
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kThemeKey, 0, nullptr, 0, KEY_WRITE, nullptr,
-                              &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kThemeKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                              nullptr),
               ERROR_SUCCESS);
     RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
                    static_cast<DWORD>((value->size() + 1) * sizeof(wchar_t)));
@@ -75,7 +75,8 @@ TEST(ClassicTheme, ReadOnceFromTheCurrentUsersRegistry) {
 }
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], kChildSwitch) == 0) return ReportTheme(std::atoi(argv[2]));
+    if (argc == 3 && std::strcmp(argv[1], kChildSwitch) == 0)
+        return ReportTheme(std::atoi(argv[2]));
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
