@@ -41,6 +41,16 @@ private:
     HDC m_dc;
     COLORREF m_text, m_background;
 };
+
+// The check mark in a box: a dot for items with a checked-state bitmap, else a tick.
+void DrawMark(HDC dc, const RECT& box, bool dot, int tickLeft) {
+    const COLORREF mark = GetSysColor(COLOR_MENUTEXT);
+    if (dot) {
+        VantuMenu::DrawRadioDot(dc, box.left + 5, box.top + 4, mark);
+    } else {
+        VantuMenu::DrawTick(dc, box.left + tickLeft, box.top + 4, mark);
+    }
+}
 }  // namespace
 
 COLORREF VantuMenu::LightenColor(COLORREF colour, double factor) {
@@ -125,23 +135,13 @@ void VantuMenu::DrawCheckClassic(HDC dc, RECT box, bool selected, HBITMAP checke
     if (!selected) face = LightenColor(face, 0.6);
     FillSolid(dc, box, face);
     if (platform.HasNewShell()) DrawEdge(dc, &box, BDR_SUNKENINNER, BF_RECT);
-    const COLORREF mark = GetSysColor(COLOR_MENUTEXT);
-    if (checkedBitmap) {
-        DrawRadioDot(dc, box.left + 5, box.top + 4, mark);
-    } else {
-        DrawTick(dc, box.left + 4, box.top + 4, mark);
-    }
+    DrawMark(dc, box, checkedBitmap != nullptr, 4);
 }
 
 void VantuMenu::DrawCheckXp(HDC dc, RECT box, HBITMAP checkedBitmap, COLORREF highlight) {
     FillSolid(dc, box, LightenColor(highlight, 0.85));
     Draw3dRect(dc, box, highlight, highlight);
-    const COLORREF mark = GetSysColor(COLOR_MENUTEXT);
-    if (checkedBitmap) {
-        DrawRadioDot(dc, box.left + 5, box.top + 4, mark);
-    } else {
-        DrawTick(dc, box.left + 5, box.top + 4, mark);
-    }
+    DrawMark(dc, box, checkedBitmap != nullptr, 5);
 }
 
 void VantuMenu::DrawRadioDot(HDC dc, int x, int y, COLORREF colour) {
