@@ -1,17 +1,5 @@
-# Cross-compiles 32-bit Windows programs with Debian's MinGW-w64 (posix threads).
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows programs: what ships.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(_triple i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${_triple}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${_triple}-g++-posix)
-set(CMAKE_RC_COMPILER ${_triple}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${_triple})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Tests and the generators' outputs run under Wine.
-find_program(WINE_PROGRAM wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
+set(MINGW_TRIPLE i686-w64-mingw32)
+set(WINE_ARCH win32)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)

@@ -74,7 +74,12 @@ INT_PTR CALLBACK ModalDialog::DialogProc(HWND window, UINT message, WPARAM wPara
         SetWindowLongPtrW(window, DWLP_USER, 0);
         return FALSE;
     }
-    return dialog->Dispatch(message, wParam, lParam);
+    // Nothing may unwind through the system's dialog code.
+    try {
+        return dialog->Dispatch(message, wParam, lParam);
+    } catch (...) {
+        return FALSE;
+    }
 }
 
 INT_PTR ModalDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "CodePage.h"
+#include "MenuItemRouting.h"
 
 namespace {
 const wchar_t kObjectProperty[] = L"QorvelFramework.Window";
@@ -89,6 +90,7 @@ void Window::SetWindowText(const GbkString& text) const {
 }
 
 bool ReflectToControl(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (RouteMenuItem(message, lParam, result)) return true;  // items of our owner-drawn menus
     HWND control = nullptr;
     switch (message) {
         case WM_COMMAND:

@@ -25,7 +25,12 @@ WorkerThread::~WorkerThread() {
 
 unsigned __stdcall WorkerThread::Main(void* self) {
     auto* worker = static_cast<WorkerThread*>(self);
-    const UINT result = worker->m_proc(worker->m_parameter);
+    UINT result = 0;
+    // Nothing may unwind out of a thread's start routine.
+    try {
+        result = worker->m_proc(worker->m_parameter);
+    } catch (...) {
+    }
     delete worker;
     return result;
 }

@@ -43,7 +43,8 @@ int RegisterComponent() {
     if (library == nullptr) return 0;
 
     const auto registerServer =
-        reinterpret_cast<RegisterServerFunction>(GetProcAddress(library, "DllRegisterServer"));
+        reinterpret_cast<RegisterServerFunction>(
+            reinterpret_cast<void (*)()>(GetProcAddress(library, "DllRegisterServer")));
     if (registerServer == nullptr) {
         // The library stays loaded until the process ends.
         ShowNotice(kRegistrationFailedText);

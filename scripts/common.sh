@@ -1,8 +1,7 @@
 # Shared by build.sh, test.sh and run.sh; sourced from the worktree's top folder.
 
-# The build tree of the preset, and the folder of the locks that keep runs in this tree
-# from colliding (outside the build tree, so that deleting the tree never loses a lock).
-QV_BUILD_DIR=build/mingw-x86
+# The folder of the locks that keep runs in this tree from colliding (outside the presets'
+# build trees, so that deleting one never loses a lock).
 QV_LOCK_DIR=build/locks
 
 # hold_lock NAME WHAT SCRIPT [ARGS...]

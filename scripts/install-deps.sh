@@ -4,7 +4,7 @@
 set -euo pipefail
 self="bash $(realpath "${BASH_SOURCE[0]}")"
 
-packages=(g++-mingw-w64-i686 mingw-w64-tools cmake ninja-build googletest wine wine32:i386 wine64
+packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools cmake ninja-build googletest wine wine32:i386 wine64
           xvfb x11-apps xauth fonts-wqy-microhei imagemagick locales python3)
 
 missing=()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts the updater under Wine in a prefix of its
-# own (build/mingw-x86/run-prefix, never the tests'): on the user's display when DISPLAY is
+# own (build/<preset>/run-prefix, never the tests'): on the user's display when DISPLAY is
 # set (it runs until the user closes it), otherwise on a virtual display of its own (closed
 # after the screenshot). Prints where the screenshot was saved. Arguments go to the updater:
 #   bash scripts/run.sh AutoUpdate
@@ -12,14 +12,20 @@ source scripts/x11.sh
 # One run at a time per tree: its prefix holds the updater's single-instance mutex.
 hold_lock run "another run.sh" scripts/run.sh "$@"
 
+# The build of the preset this machine can run (the 64-bit one where 32-bit programs cannot
+# start); the shipped 32-bit programs are always built.
+preset=$(scripts/test-preset.sh)
+export QV_WINE_ARCH=win32
+[ "$preset" = mingw-x86 ] || QV_WINE_ARCH=win64
 root=$(pwd)
-bin=$root/$QV_BUILD_DIR/bin
-prefix=$root/$QV_BUILD_DIR/run-prefix
-shot=$root/$QV_BUILD_DIR/screenshots/run-updater.png
+bin=$root/build/$preset/bin
+prefix=$root/build/$preset/run-prefix
+shot=$root/build/$preset/screenshots/run-updater.png
 updater_pid=
 
 main() {
-  bash scripts/build.sh updater registrar
+  QV_PRESET=mingw-x86 bash scripts/build.sh updater registrar
+  [ "$preset" = mingw-x86 ] || QV_PRESET=$preset bash scripts/build.sh updater registrar
   choose_display
   prepare_prefix
   start_updater "$@"

@@ -8,7 +8,14 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 prefix=$(realpath -m "$1")
 shift
 
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# QV_WINE_ARCH: win32 (default) runs 32-bit programs, win64 the 64-bit test builds.
+arch=${QV_WINE_ARCH:-win32}
+loader=/usr/lib/wine/wine
+if [ "$arch" = win64 ]; then
+  loader=/usr/lib/wine/wine64
+  export WINELOADER=$loader
+fi
+export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export LC_ALL=${QV_LOCALE:-zh_CN.UTF-8}
 if [ -z "${DISPLAY:-}" ]; then
   DISPLAY=$("$here/xvfb-display.sh" "$prefix.display")
@@ -19,12 +26,12 @@ mkdir -p "$(dirname "$prefix")"
 (
   flock 9
   if [ ! -f "$prefix/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1 || true
+    "$loader" wineboot -i >/dev/null 2>&1 || true
     # Without a window manager (Xvfb), Wine's managed windows take about two seconds to
     # hide; unmanaged ones go at once. Only the prefixes of this build tree are changed.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+    "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
     wineserver -w
   fi
 ) 9>"$prefix.lock"
 
-exec wine "$@"
+exec "$loader" "$@"

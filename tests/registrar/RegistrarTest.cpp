@@ -158,7 +158,8 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
 HRESULT CallExport(const std::wstring& library, const char* name) {
     HMODULE module = LoadLibraryExW(library.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == nullptr) return E_FAIL;
-    auto function = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(GetProcAddress(module, name));
+    auto function = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
     const HRESULT result = function != nullptr ? function() : E_NOTIMPL;
     FreeLibrary(module);
     return result;
@@ -220,7 +221,8 @@ TEST(RegistrarWithMervax, LibraryRefusesUnknownClassesAndUnloadsWhenUnused) {
     using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
     auto getClassObject = reinterpret_cast<GetClassObject>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-    auto canUnloadNow = reinterpret_cast<CanUnloadNow>(GetProcAddress(module, "DllCanUnloadNow"));
+    auto canUnloadNow = reinterpret_cast<CanUnloadNow>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllCanUnloadNow")));
     ASSERT_NE(getClassObject, nullptr);
     ASSERT_NE(canUnloadNow, nullptr);
 

@@ -2,6 +2,9 @@
 
 #include <atomic>
 
+// The tests point the dialog's addresses at servers of their own where they need one.
+const char kUpdaterSiteUrl[] = "http://127.0.0.1:9/";
+
 TestApp& TheTestApp() {
     static TestApp app;
     return app;

@@ -274,6 +274,59 @@ TEST(StartAndStop, OneRunAtATimeAndStopClearsTheDownloadFlag) {
     EXPECT_TRUE(WaitUntil([] { return Workers().runStarts.load() == 2; }));
 }
 
+// Messages that arrive outside the dialog's own order of events change nothing: another
+// timer's tick, the first tick's message again, IDOK while Start is off.
+TEST(StartTick, OnlyTheStartTimersFirstTickDecidesAndIdokNeedsStart) {
+    Workers().Reset();
+    RunningDialog shown("");
+    HWND dialog = shown.Window();
+    ASSERT_NE(dialog, nullptr);
+    SendMessageW(dialog, WM_TIMER, 7, 0);  // another timer, before the first tick
+    Click(dialog, IDOK);                   // Start is still disabled
+    EXPECT_EQ(Workers().loadInfoStarts.load(), 0);
+    EXPECT_EQ(Workers().runStarts.load(), 0);
+    EXPECT_FALSE(IsWindowEnabled(shown.Item(IDOK)));
+
+    ASSERT_TRUE(shown.WaitForStartTick());
+    SendMessageW(dialog, WM_TIMER, 1, 0);  // the start-up timer's message again
+    EXPECT_EQ(Workers().loadInfoStarts.load(), 1);
+    EXPECT_EQ(shown.LogText(), std::wstring(kWelcome) + kModeLine);
+
+    Click(dialog, IDOK);
+    ASSERT_TRUE(WaitUntil([] { return Workers().runStarts.load() == 1; }));
+    ASSERT_FALSE(IsWindowEnabled(shown.Item(IDOK)));  // the run holds Start
+    SendMessageW(dialog, WM_TIMER, 1, 0);
+    EXPECT_FALSE(IsWindowEnabled(shown.Item(IDOK)));
+    SetEvent(Workers().releaseRun);
+    ASSERT_TRUE(WaitUntil([] { return Workers().runsEnded.load() == 1; }));
+}
+
+// Anyone on the desktop can post to the dialog: a forged log hand-off carries no line, and a
+// forged notice of 100 finishes nothing.
+TEST(ForeignMessages, CarryNothingTheDialogWouldFollow) {
+    Workers().Reset();
+    SetEvent(Workers().releaseRun);
+    RunningDialog shown("");
+    HWND dialog = shown.Window();
+    ASSERT_TRUE(shown.WaitForStartTick());
+    const std::wstring before = shown.LogText();
+    PostMessageW(dialog, WM_APPEND_LOG, 0, 0x400000);
+    SendMessageW(dialog, WM_APPEND_LOG, 0x1234, 0x10);
+    PostMessageW(dialog, WM_DOWNLOAD_PROGRESS, 100, 0x400000);
+    SendMessageW(dialog, WM_NULL, 0, 0);  // the posted ones have been handled
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_EQ(shown.LogText(), before);
+    EXPECT_EQ(TextOf(shown.Item(IDC_PERCENT)), L"100%");  // shown, but nothing finished
+
+    // Lines and an emptying of the panel from several threads keep their order.
+    std::thread other([&] { shown.Dialog().AppendLog("* 甲"); });
+    other.join();
+    shown.Dialog().ClearLog();
+    std::thread again([&] { shown.Dialog().AppendLog("* 乙"); });
+    again.join();
+    EXPECT_EQ(shown.LogText(), L"* 乙\r\n");
+}
+
 class LogPanel : public testing::Test {
 protected:
     void SetUp() override {

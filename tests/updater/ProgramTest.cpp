@@ -63,6 +63,45 @@ TEST(SingleInstance, AnyHolderOfTheMarkerKeepsTheUpdaterFromStarting) {
     CloseHandle(marker);
 }
 
+// Another user's or an elevated updater's marker cannot be opened from here: that is another
+// instance all the same.
+TEST(SingleInstance, AMarkerThatIsNotOursToOpenKeepsTheUpdaterFromStarting) {
+    SECURITY_DESCRIPTOR denyAll;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&denyAll, SECURITY_DESCRIPTOR_REVISION));
+    ACL empty;  // a DACL without entries grants nothing to anybody
+    ASSERT_TRUE(InitializeAcl(&empty, sizeof(empty), ACL_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&denyAll, TRUE, &empty, FALSE));
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), &denyAll, FALSE};
+    HANDLE marker = CreateMutexW(&attributes, FALSE, L"Update");
+    ASSERT_NE(marker, nullptr);
+    SetLastError(0);
+    ASSERT_EQ(CreateMutexW(nullptr, FALSE, L"Update"), nullptr);  // the case we mean
+    ASSERT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+
+    ChildProcess second;
+    ASSERT_TRUE(second.Start(BuiltProgramPath(L"updater.exe"), L""));
+    EXPECT_TRUE(EndsWithoutAWindow(second, 30000));
+    CloseHandle(marker);
+}
+
+// Another process's messages with made-up pointers and a made-up notice of 100.
+TEST(ForeignMessages, NeitherCrashNorFinishTheRealUpdater) {
+    ChildProcess updater;
+    HWND dialog = StartUpdater(updater, L"");
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitForModeLine(dialog));
+    HWND panel = FindChildById(dialog, IDC_LOG);
+    const std::wstring before = WindowText(panel);
+    PostMessageW(dialog, WM_APP + 1, 0, 0x400000);
+    SendMessageW(dialog, WM_APP + 1, 0, 0x10);
+    PostMessageW(dialog, WM_USER + 101, 100, 0x400000);
+    DWORD_PTR answer = 0;
+    EXPECT_TRUE(SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &answer));
+    EXPECT_FALSE(updater.WaitForExit(500));
+    EXPECT_EQ(WindowText(panel), before);
+    EXPECT_TRUE(Closes(updater, dialog));
+}
+
 TEST(SingleInstance, ASecondStartEndsAtOnceAndLeavesTheFirstAlone) {
     ChildProcess first;
     HWND dialog = StartUpdater(first, L"");

@@ -7,10 +7,12 @@
 namespace {
 // Another process of this logon holds the marker: this one is a second instance.
 bool AnotherInstanceRuns() {
-    // Never closed: the marker lives as long as the process. A null handle only means
-    // that we run without the guard.
+    // Never closed: the marker lives as long as the process. A marker that exists but is not
+    // ours to open (another user's, an elevated updater's) is another instance too; any other
+    // failure only means that we run without the guard.
     HANDLE marker = CreateMutexW(nullptr, FALSE, L"Update");
-    return marker && GetLastError() == ERROR_ALREADY_EXISTS;
+    const DWORD error = GetLastError();
+    return marker ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
 }
 
 void AttachSkinPackage(HINSTANCE instance) {

@@ -1,9 +1,12 @@
 #include "UpdateDialog.h"
 
+#include <shellapi.h>
+
 #include "Application.h"
+#include "CodePage.h"
+#include "LocalFiles.h"
 #include "LogPanel.h"
 #include "ObjectLifetime.h"
-#include "SiteUrl.h"
 #include "WorkerProcs.h"
 #include "resource_ids.h"
 
@@ -22,7 +25,7 @@ UpdateDialog::UpdateDialog(Window* parent) : ModalDialog(IDD_UPDATE, parent) {
     // Built in this order, not in declaration order: the addresses are made from their parts.
     m_strLog = kWelcomeNotes;
     m_hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN));
-    m_strSiteUrl = UPDATER_SITE_URL;
+    m_strSiteUrl = kUpdaterSiteUrl;
     m_strUpdateDir = "freeUpdate/";
     m_strCheckUrl = m_strSiteUrl + m_strUpdateDir + "isweb.asp";
     m_strAction = "Auto";
@@ -76,16 +79,21 @@ bool UpdateDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
             result = reinterpret_cast<LRESULT>(OnQueryDragIcon());
             return true;
         case WM_APPEND_LOG:
-            AppendLineToPanel(m_hWnd, IDC_LOG, *reinterpret_cast<const GbkString*>(lParam));
+            DrainLog();
+            return true;
+        case WM_DOWNLOAD_PROGRESS:
+            result = OnDownloadProgress(wParam, lParam);
             return true;
         default:
             return false;
     }
 }
 
-void UpdateDialog::OnTimer(UINT_PTR) {
-    // Wait for the first tick at which the dialog is really on screen.
+void UpdateDialog::OnTimer(UINT_PTR timerId) {
+    // Only the start-up timer's first tick that finds the dialog on screen decides, once.
+    if (timerId != kStartTimer || m_bModeDecided) return;
     if (!IsWindow() || !IsWindowVisible()) return;
+    m_bModeDecided = true;
     WorkerThread::Start(LoadInfoProc, this);
     const Application* app = Application::Current();
     m_strMode = app ? app->m_lpCmdLine : GbkString();
@@ -101,11 +109,16 @@ void UpdateDialog::OnTimer(UINT_PTR) {
 }
 
 void UpdateDialog::OnOK() {
+    // IDOK can arrive without a click (Enter, another program): Start must be on.
+    if (!m_btnStart.IsWindowEnabled()) return;
     StartAutoUpdate();
 }
 
 void UpdateDialog::StartAutoUpdate() {
     if (m_pUpdateThread.load() != nullptr) return;
+    // Raised before the run begins, so that a Stop at any moment of the run is seen by it.
+    m_bDownloadRunning = 1;
+    m_bNewVersionInPlace = false;
     // Started suspended, so the marker is set before the run can clear it at its end.
     WorkerThread* run = WorkerThread::Start(AutoUpdateProc, this, true);
     if (!run) return;
@@ -120,12 +133,55 @@ void UpdateDialog::OnStop() {
 }
 
 void UpdateDialog::AppendLog(GbkString line) {
-    if (OnDialogThread()) {
-        AppendLineToPanel(m_hWnd, IDC_LOG, line);
-        return;
+    QueueLog({false, std::move(line)});
+}
+
+void UpdateDialog::ClearLog() {
+    QueueLog({true, GbkString()});
+}
+
+// Every change of the panel goes through one queue that only the dialog's thread empties, so
+// lines from any thread keep their order and none is lost. A worker's call returns once its
+// line stands in the panel (or the dialog has gone).
+void UpdateDialog::QueueLog(LogEntry entry) {
+    {
+        std::lock_guard<std::mutex> hold(m_logLock);
+        m_logQueue.push_back(std::move(entry));
     }
-    // Carried out by the dialog's thread, one line at a time; a closed dialog drops it.
-    ::SendMessageW(m_hWnd, WM_APPEND_LOG, 0, reinterpret_cast<LPARAM>(&line));
+    if (OnDialogThread())
+        DrainLog();
+    else
+        ::SendMessageW(m_hWnd, WM_APPEND_LOG, 0, 0);
+}
+
+void UpdateDialog::DrainLog() {
+    std::vector<LogEntry> entries;
+    {
+        std::lock_guard<std::mutex> hold(m_logLock);
+        entries.swap(m_logQueue);
+    }
+    for (const LogEntry& entry : entries) {
+        if (entry.clear)
+            SetDlgItemTextW(m_hWnd, IDC_LOG, L"");
+        else
+            AppendLineToPanel(m_hWnd, IDC_LOG, entry.line);
+    }
+}
+
+LRESULT UpdateDialog::OnDownloadProgress(WPARAM wParam, LPARAM) {
+    const int percent = static_cast<int>(wParam);
+    GbkString label;
+    label.Format("%d%%", percent);
+    SetDlgItemTextW(m_hWnd, IDC_PERCENT, ToWide(label).c_str());
+    m_progressFile.SendMessage(PBM_SETPOS, static_cast<WPARAM>(percent));
+    // A notice of 100 from anyone but our own run, after the replacement, finishes nothing.
+    if (percent == 100 && m_bNewVersionInPlace.exchange(false)) {
+        AppendLog("* 自动更新成功,正在启动主程序…!");
+        ShellExecuteW(nullptr, L"open", GetModuleDir(L"\\Tanvik商业版.exe").c_str(), nullptr,
+                      nullptr, SW_SHOW);
+        OnCancel();
+    }
+    return 1;
 }
 
 bool UpdateDialog::OnDialogThread() const {

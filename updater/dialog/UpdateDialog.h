@@ -7,16 +7,22 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
+#include <vector>
 
 #include "Controls.h"
 #include "GbkString.h"
 #include "ModalDialog.h"
 #include "WorkerThread.h"
 
-// A download progress notice posted to the dialog (its record belongs to the receiver).
+// A download progress notice: WPARAM is the percentage. Nothing else travels with it, since
+// any process on the desktop can post it.
 constexpr UINT WM_DOWNLOAD_PROGRESS = WM_USER + 101;
-// A log line handed to the dialog's thread (LPARAM: const GbkString*, sent, never posted).
+// "Lines are waiting in the log queue": sent by workers, no payload.
 constexpr UINT WM_APPEND_LOG = WM_APP + 1;
+
+// The site base URL compiled into the program that links the dialog.
+extern const char kUpdaterSiteUrl[];
 
 class UpdateDialog : public ModalDialog {
 public:
@@ -26,6 +32,8 @@ public:
     // Appends one line (callers start it with "* ") to the log panel. Any thread may call
     // it; the panel is read and rewritten on the dialog's thread alone, so no line is lost.
     void AppendLog(GbkString line);
+    // Empties the log panel, in order with the lines appended before and after.
+    void ClearLog();
 
     GbkString m_strSiteUrl;
     GbkString m_strCheckUrl;
@@ -40,6 +48,9 @@ public:
     std::atomic<WorkerThread*> m_pUpdateThread{nullptr};
     // Run flag of the download loop: set by the run before a download, cleared by Stop.
     std::atomic<BOOL> m_bDownloadRunning{0};
+    // Set by a run of ours once the new main program stands in place: only then does the
+    // notice of 100 finish the update, and only once.
+    std::atomic<bool> m_bNewVersionInPlace{false};
     Button m_btnStop;
     StaticText m_lnkLog;
     Button m_btnStart;
@@ -59,10 +70,22 @@ protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
+    struct LogEntry {
+        bool clear;
+        GbkString line;
+    };
+
     void OnTimer(UINT_PTR timerId);
+    LRESULT OnDownloadProgress(WPARAM wParam, LPARAM lParam);
+    void QueueLog(LogEntry entry);
+    void DrainLog();
     void OnStop();
     bool OnPaint();
     HCURSOR OnQueryDragIcon() const;
     void StartAutoUpdate();
     bool OnDialogThread() const;
+
+    bool m_bModeDecided = false;
+    std::mutex m_logLock;
+    std::vector<LogEntry> m_logQueue;
 };

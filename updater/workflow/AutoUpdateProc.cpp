@@ -1,14 +1,107 @@
-#include "ObjectLifetime.h"
-#include "UpdateDialog.h"
+#include "DialogLink.h"
+#include "DownloadFile.h"
+#include "KillProcess.h"
+#include "LocalFiles.h"
+#include "ServerProtocol.h"
+#include "StagedFile.h"
+#include "VersionOrder.h"
 #include "WorkerProcs.h"
 
-// The update stages (server check, download, replacing the main program) are not built yet:
-// a run ends at once, claims nothing, and leaves the dialog ready for the next one.
+namespace {
+
+const char kMainProgramName[] = "Tanvik体验版.exe";
+const wchar_t kMainProgramSuffix[] = L"\\Tanvik体验版.exe";
+
+// Every run, however it ends, clears the run marker and gives the Start button back.
+class RunEnd {
+public:
+    explicit RunEnd(const DialogLink& link) : m_link(link) {}
+    ~RunEnd() {
+        m_link.With([](UpdateDialog& dialog) {
+            dialog.m_pUpdateThread = nullptr;
+            dialog.m_btnStart.EnableWindow(true);
+        });
+    }
+    RunEnd(const RunEnd&) = delete;
+    RunEnd& operator=(const RunEnd&) = delete;
+
+private:
+    const DialogLink& m_link;
+};
+
+struct RunSettings {
+    GbkString action;
+    GbkString checkUrl;
+    GbkString updateUrl;
+    HWND window = nullptr;
+};
+
+bool BeginRun(const DialogLink& link, RunSettings& settings) {
+    return link.With([&settings](UpdateDialog& dialog) {
+        dialog.m_btnStart.EnableWindow(false);
+        dialog.m_progressStage.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 3));
+        dialog.m_progressStage.SendMessage(PBM_SETPOS, 0);
+        dialog.ClearLog();
+        settings = {dialog.m_strAction, dialog.m_strCheckUrl, dialog.m_strUpdateUrl,
+                    dialog.m_hWnd};
+    });
+}
+
+// The stages up to the download. Returns the stage bar's last position: 3 for every ending
+// but the two silent ones, which leave it at 0.
+int RunStages(const DialogLink& link, const RunSettings& settings) {
+    if (!(settings.action == "Auto")) return 0;
+    if (link.StopRequested()) return 3;
+    link.Log("* 正在连接更新列表…");
+    GbkString reply;
+    FetchText(settings.checkUrl, reply, link.Stopper());
+    if (link.StopRequested()) return 3;
+    if (reply.IsEmpty()) return 0;
+    if (!(reply == "true")) {
+        link.Log("* 连接更新列表失败…");
+        return 3;
+    }
+    link.Log("* 连接更新列表成功…");
+    link.SetStage(1);
+
+    FetchText(settings.updateUrl, reply, link.Stopper());
+    if (link.StopRequested()) return 3;
+    if (reply == kFailureWord) {
+        link.Log("* 获取远程列表失败,请检查您的网络!");
+        return 3;
+    }
+    link.Log("* 分析更新列表完毕…");
+    link.SetStage(2);
+
+    const UpdateRecord offer = CutUpdateRecord(reply);
+    const std::wstring target = GetModuleDir(kMainProgramSuffix);
+    // The installed version as the file has it now, whatever the other worker has read.
+    if (!IsNewerVersion(GetFileVersionString(target), offer.version)) {
+        link.Log("* 您当前已是最新版本，不需要更新!");
+        return 3;
+    }
+    if (link.StopRequested()) return 3;
+    KillProcessByName(kMainProgramName);
+    link.Log("* 发现新版本,正在下载最新版本!…");
+    DownloadHooks hooks;
+    hooks.stopRequested = link.Stopper();
+    hooks.replaced = [&link] {
+        link.With([](UpdateDialog& dialog) { dialog.m_bNewVersionInPlace = true; });
+    };
+    if (DownloadFile(settings.window, offer.address, target, hooks) != 0)
+        link.Log("* 自动更新失败,请重试或选择手动更新!");
+    return 3;
+}
+
+}  // namespace
+
 UINT AutoUpdateProc(LPVOID parameter) {
-    auto* dialog = static_cast<UpdateDialog*>(parameter);
-    ObjectLifetime::Access access(dialog);
-    if (!access) return 0;
-    dialog->m_btnStart.EnableWindow(true);
-    dialog->m_pUpdateThread = nullptr;
+    const DialogLink link(static_cast<UpdateDialog*>(parameter));
+    RunEnd end(link);
+    RunSettings settings;
+    if (!BeginRun(link, settings)) return 0;
+    StagedFile::RemoveLeftover(GetModuleDir(kMainProgramSuffix));
+    const int lastStage = RunStages(link, settings);
+    if (lastStage != 0) link.SetStage(lastStage);
     return 0;
 }

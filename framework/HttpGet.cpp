@@ -1,0 +1,237 @@
+#include "HttpGet.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kPollMs = 25;
+
+// What WinINet's callback thread shares with the transfer. WinINet may still call back, or
+// write into the buffer of a read it has not finished, after the transfer has given up; so
+// the state lives until the last handle that names it has announced its closing, and a
+// transfer that gives up with an operation in flight leaves it to WinINet for good.
+struct AsyncState {
+    HANDLE completed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::atomic<DWORD_PTR> result{0};
+    std::atomic<DWORD> error{0};
+    std::vector<char> buffer;
+    DWORD bytesRead = 0;
+
+    void HandleCreated() { Change(+1, false); }
+    void HandleClosing() { Change(-1, false); }
+    void TransferDone() { Change(0, true); }
+
+private:
+    // Freed once the transfer is done with it and every handle created with it has closed.
+    void Change(int handles, bool transferDone) {
+        bool destroy = false;
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_handles = std::max(0, m_handles + handles);
+            m_transferDone = m_transferDone || transferDone;
+            destroy = m_transferDone && m_handles == 0;
+        }
+        if (destroy) {
+            CloseHandle(completed);
+            delete this;
+        }
+    }
+    std::mutex m_lock;
+    int m_handles = 0;
+    bool m_transferDone = false;
+};
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
+    auto* state = reinterpret_cast<AsyncState*>(context);
+    if (!state) return;
+    switch (status) {
+        case INTERNET_STATUS_HANDLE_CREATED:
+            state->HandleCreated();
+            break;
+        case INTERNET_STATUS_REQUEST_COMPLETE: {
+            const auto* done = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+            state->result = done->dwResult;
+            state->error = done->dwError;
+            SetEvent(state->completed);
+            break;
+        }
+        case INTERNET_STATUS_HANDLE_CLOSING:
+            state->HandleClosing();
+            break;
+        default:
+            break;
+    }
+}
+
+class Transfer {
+public:
+    Transfer(const HttpGetOptions& options, HttpSink& sink)
+        : m_options(options), m_sink(sink), m_state(new AsyncState) {
+        m_state->buffer.resize(std::max<DWORD>(options.chunkSize, 1));
+    }
+    ~Transfer() {
+        if (m_request) InternetCloseHandle(m_request);
+        if (m_root) InternetCloseHandle(m_root);
+        // With nothing in flight, WinINet is done with the state once the handles are closed.
+        if (!m_inFlight) m_state->TransferDone();
+    }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    HttpResult Run(const std::wstring& url);
+
+private:
+    enum class Wait { Completed, Stopped, TimedOut };
+
+    bool Open(const std::wstring& url, HttpResult& result);
+    bool ReadHead(HttpResponseInfo& head) const;
+    bool QueryAvailable(DWORD& available, HttpResult& result);
+    bool ReadChunk(DWORD wanted, HttpResult& result);
+    Wait WaitForCompletion();
+    bool StopRequested() const { return m_options.stopRequested && m_options.stopRequested(); }
+    HttpResult& Fail(HttpResult& result, HttpOutcome outcome, DWORD error = 0) const {
+        result.outcome = outcome;
+        result.error = error;
+        return result;
+    }
+
+    const HttpGetOptions& m_options;
+    HttpSink& m_sink;
+    AsyncState* m_state;
+    HINTERNET m_root = nullptr;
+    HINTERNET m_request = nullptr;
+    bool m_inFlight = false;
+    DWORD m_lastActivity = GetTickCount();
+};
+
+Transfer::Wait Transfer::WaitForCompletion() {
+    m_inFlight = true;
+    for (;;) {
+        if (WaitForSingleObject(m_state->completed, kPollMs) == WAIT_OBJECT_0) {
+            m_inFlight = false;
+            return Wait::Completed;
+        }
+        if (StopRequested()) return Wait::Stopped;
+        if (GetTickCount() - m_lastActivity >= m_options.idleTimeoutMs) return Wait::TimedOut;
+    }
+}
+
+bool Transfer::Open(const std::wstring& url, HttpResult& result) {
+    m_root = InternetOpenW(m_options.agent.c_str(), m_options.accessType, nullptr, nullptr,
+                           INTERNET_FLAG_ASYNC);
+    if (!m_root) return Fail(result, HttpOutcome::Failed, GetLastError()), false;
+    if (m_options.resetCacheSession)
+        InternetSetOptionW(m_root, INTERNET_OPTION_RESET_URLCACHE_SESSION, nullptr, 0);
+    InternetSetStatusCallbackW(m_root, OnStatus);
+
+    const wchar_t* headers = m_options.headers.empty() ? nullptr : m_options.headers.c_str();
+    m_request = InternetOpenUrlW(m_root, url.c_str(), headers,
+                                 static_cast<DWORD>(m_options.headers.size()), m_options.flags,
+                                 reinterpret_cast<DWORD_PTR>(m_state));
+    if (m_request) return true;
+    if (GetLastError() != ERROR_IO_PENDING)
+        return Fail(result, HttpOutcome::Failed, GetLastError()), false;
+    switch (WaitForCompletion()) {
+        case Wait::Stopped: return Fail(result, HttpOutcome::Stopped), false;
+        case Wait::TimedOut: return Fail(result, HttpOutcome::TimedOut), false;
+        case Wait::Completed: break;
+    }
+    m_request = reinterpret_cast<HINTERNET>(m_state->result.load());
+    if (!m_request) return Fail(result, HttpOutcome::Failed, m_state->error), false;
+    return true;
+}
+
+bool Transfer::ReadHead(HttpResponseInfo& head) const {
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (HttpQueryInfoW(m_request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                       nullptr))
+        head.status = status;
+
+    wchar_t text[64] = {};
+    size = sizeof(text) - sizeof(wchar_t);
+    if (HttpQueryInfoW(m_request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
+        const wchar_t* digit = text;
+        head.hasLength = *digit != L'\0';
+        for (; *digit; ++digit) {
+            if (*digit < L'0' || *digit > L'9' || head.length > UINT64_MAX / 10 - 9) return false;
+            head.length = head.length * 10 + static_cast<uint64_t>(*digit - L'0');
+        }
+    }
+    wchar_t encoding[128] = {};
+    size = sizeof(encoding) - sizeof(wchar_t);
+    if (HttpQueryInfoW(m_request, HTTP_QUERY_CONTENT_ENCODING, encoding, &size, nullptr))
+        head.encoding = encoding;
+    return true;
+}
+
+bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
+    for (;;) {
+        if (InternetQueryDataAvailable(m_request, &available, 0, 0)) return true;
+        if (GetLastError() != ERROR_IO_PENDING)
+            return Fail(result, HttpOutcome::Failed, GetLastError()), false;
+        switch (WaitForCompletion()) {
+            case Wait::Stopped: return Fail(result, HttpOutcome::Stopped), false;
+            case Wait::TimedOut: return Fail(result, HttpOutcome::TimedOut), false;
+            case Wait::Completed: break;
+        }
+        if (!m_state->result) return Fail(result, HttpOutcome::Failed, m_state->error), false;
+        // Data has come (or the body has ended): asking again now answers at once.
+    }
+}
+
+bool Transfer::ReadChunk(DWORD wanted, HttpResult& result) {
+    m_state->bytesRead = 0;
+    if (InternetReadFile(m_request, m_state->buffer.data(), wanted, &m_state->bytesRead))
+        return true;
+    if (GetLastError() != ERROR_IO_PENDING)
+        return Fail(result, HttpOutcome::Failed, GetLastError()), false;
+    switch (WaitForCompletion()) {
+        case Wait::Stopped: return Fail(result, HttpOutcome::Stopped), false;
+        case Wait::TimedOut: return Fail(result, HttpOutcome::TimedOut), false;
+        case Wait::Completed: break;
+    }
+    if (!m_state->result) return Fail(result, HttpOutcome::Failed, m_state->error), false;
+    return true;
+}
+
+HttpResult Transfer::Run(const std::wstring& url) {
+    HttpResult result;
+    if (StopRequested()) return Fail(result, HttpOutcome::Stopped);
+    if (!Open(url, result)) return result;
+    m_lastActivity = GetTickCount();
+
+    HttpResponseInfo head;
+    if (!ReadHead(head)) return Fail(result, HttpOutcome::Failed, ERROR_INVALID_DATA);
+    if (!m_sink.Begin(head)) return Fail(result, HttpOutcome::Refused);
+
+    for (;;) {
+        if (StopRequested()) return Fail(result, HttpOutcome::Stopped);
+        DWORD available = 0;
+        if (!QueryAvailable(available, result)) return result;
+        if (available == 0) break;  // the server has ended the body
+        const auto wanted = std::min<DWORD>(available, static_cast<DWORD>(m_state->buffer.size()));
+        if (!ReadChunk(wanted, result)) return result;
+        if (m_state->bytesRead == 0) break;
+        m_lastActivity = GetTickCount();
+        result.received += m_state->bytesRead;
+        if (head.hasLength && result.received > head.length)
+            return Fail(result, HttpOutcome::Failed, ERROR_INVALID_DATA);
+        if (!m_sink.Write(m_state->buffer.data(), m_state->bytesRead))
+            return Fail(result, HttpOutcome::SinkFailed);
+    }
+    // A connection closed early ends like a whole body: only the count tells them apart.
+    result.outcome = head.hasLength && result.received != head.length ? HttpOutcome::Truncated
+                                                                        : HttpOutcome::Complete;
+    return result;
+}
+
+}  // namespace
+
+HttpResult HttpGet(const std::wstring& url, const HttpGetOptions& options, HttpSink& sink) {
+    Transfer transfer(options, sink);
+    return transfer.Run(url);
+}

@@ -1,0 +1,57 @@
+// One HTTP GET over WinINet, its body handed to a sink chunk by chunk. It knows nothing of
+// windows. WinINet runs in its asynchronous mode: a blocking read on a server that has gone
+// silent cannot be interrupted, an asynchronous one can, so a stop or a silent server ends
+// the transfer at once instead of after the network's own time-outs.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+struct HttpResponseInfo {
+    DWORD status = 0;  // 0 when it could not be read
+    bool hasLength = false;
+    uint64_t length = 0;    // the announced Content-Length
+    std::wstring encoding;  // Content-Encoding, empty when none was given
+};
+
+class HttpSink {
+public:
+    virtual ~HttpSink() = default;
+    // The response's head; false refuses the body, which is then not read.
+    virtual bool Begin(const HttpResponseInfo& response) = 0;
+    // One chunk of the body; false ends the transfer.
+    virtual bool Write(const char* data, DWORD size) = 0;
+};
+
+struct HttpGetOptions {
+    std::wstring agent;
+    DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG;
+    std::wstring headers;  // extra request headers, lines joined by CR LF
+    DWORD flags = 0;       // InternetOpenUrl's flags
+    bool resetCacheSession = false;
+    DWORD chunkSize = 16384;
+    DWORD idleTimeoutMs = 60000;          // nothing received for this long ends the transfer
+    std::function<bool()> stopRequested;  // asked between chunks and while waiting
+};
+
+enum class HttpOutcome {
+    Complete,    // the whole body was read
+    Truncated,   // the body ended before its announced length
+    Refused,     // the sink refused the body
+    SinkFailed,  // the sink could not take a chunk
+    Stopped,
+    TimedOut,
+    Failed,  // no connection, no such host, a failed read...
+};
+
+struct HttpResult {
+    HttpOutcome outcome = HttpOutcome::Failed;
+    DWORD error = 0;  // the system's error code when it failed
+    uint64_t received = 0;
+};
+
+HttpResult HttpGet(const std::wstring& url, const HttpGetOptions& options, HttpSink& sink);

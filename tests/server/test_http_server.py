@@ -1,0 +1,445 @@
+#!/usr/bin/env python3
+"""A scriptable HTTP/1.1 server for the tests, on 127.0.0.1 only.
+
+Each request target (path and query, matched exactly) gets the reply that a test scripted
+for it: status, headers, body, a Content-Length that is right, absent or wrong, and a way
+of sending the body (gzip-encoded, chunked, cut short, slow, stalled). Anything not
+scripted gets 404. Every request outside the control API is recorded.
+
+Control API on the same port:
+  POST /__script        JSON script (see Script), or a raw body with the JSON in X-Script
+  GET  /__requests      the record as JSON; ?format=http gives request heads instead
+  DELETE /__requests    clears the record
+  POST /__reset         clears the scripts and the record
+  GET  /__identity      who this server is (used by the ctest fixture)
+  POST /__shutdown      ends the server
+
+Strings in scripts and in the record are Latin-1 views of the bytes on the wire, which is
+how http.server reads request lines and headers too.
+
+The server ends by itself after --lifetime seconds, on SIGTERM or SIGINT, and when the
+process named by --owner-pid is gone.
+"""
+
+import argparse
+import base64
+import gzip
+import json
+import os
+import signal
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import parse_qs, urlsplit
+
+SERVER_NAME = "qv-test-http-server"
+CONTROL_PREFIX = "/__"
+BEHAVIOURS = ("normal", "gzip", "chunked", "drop", "slow", "stall")
+MAX_WAIT_SECONDS = 300  # any pause a script asks for is bounded
+FILE_PIECE_BYTES = 64 * 1024
+
+
+class ScriptError(ValueError):
+    pass
+
+
+class Body:
+    """A reply body held in memory or read from a file piece by piece."""
+
+    def __init__(self, data=b"", path=None):
+        self.data = data
+        self.path = path
+
+    def __len__(self):
+        return os.path.getsize(self.path) if self.path else len(self.data)
+
+    def pieces(self, size):
+        if self.path:
+            with open(self.path, "rb") as f:
+                while piece := f.read(size):
+                    yield piece
+        else:
+            for start in range(0, len(self.data), size):
+                yield self.data[start:start + size]
+
+    def read_all(self):
+        if self.path:
+            with open(self.path, "rb") as f:
+                return f.read()
+        return self.data
+
+
+class Script:
+    """What one target answers. Fields (JSON):
+      target          "/path?query", matched exactly against the request target
+      status          default 200
+      headers         [[name, value], ...] or {name: value}
+      body | body_base64 | body_file   text, base64 bytes, or a file served in pieces
+      content_length  "exact" (default), "absent", or a number to announce
+      behaviour       normal | gzip | chunked | drop | slow | stall
+      location        adds a Location header (redirects: status 302 or 307)
+      piece_bytes     chunked: bytes per chunk; slow: bytes per piece
+      interval_ms     slow: pause between pieces
+      after_bytes     drop, stall: body bytes sent before the connection is closed or stalls
+      stall_seconds   stall: how long it stays silent before it closes
+    """
+
+    def __init__(self, spec, body=None, base_dir="."):
+        try:
+            self.target = str(spec["target"])
+            self.status = int(spec.get("status", 200))
+            self.headers = self._headers(spec.get("headers", []))
+            self.body = body if body is not None else self._body(spec, base_dir)
+            self.content_length = spec.get("content_length", "exact")
+            self.behaviour = spec.get("behaviour", "normal")
+            self.location = spec.get("location", "")
+            self.piece_bytes = max(1, int(spec.get("piece_bytes", 4096)))
+            self.interval = min(int(spec.get("interval_ms", 0)) / 1000.0, MAX_WAIT_SECONDS)
+            self.after_bytes = max(0, int(spec.get("after_bytes", 0)))
+            self.stall_seconds = min(float(spec.get("stall_seconds", 0)), MAX_WAIT_SECONDS)
+        except (KeyError, TypeError, ValueError) as e:
+            raise ScriptError(f"bad script: {e!r}") from e
+        if not self.target.startswith("/") or self.target.startswith(CONTROL_PREFIX):
+            raise ScriptError(f"bad target {self.target!r}")
+        if self.behaviour not in BEHAVIOURS:
+            raise ScriptError(f"unknown behaviour {self.behaviour!r}")
+        if self.content_length not in ("exact", "absent") and not (
+                isinstance(self.content_length, int) and self.content_length >= 0):
+            raise ScriptError(f"bad content_length {self.content_length!r}")
+
+    @staticmethod
+    def _headers(headers):
+        pairs = headers.items() if isinstance(headers, dict) else headers
+        return [(str(name), str(value)) for name, value in pairs]
+
+    @staticmethod
+    def _body(spec, base_dir):
+        if "body_file" in spec:
+            path = os.path.join(base_dir, spec["body_file"])
+            if not os.path.isfile(path):
+                raise ScriptError(f"no file {path!r}")
+            return Body(path=path)
+        if "body_base64" in spec:
+            return Body(base64.b64decode(spec["body_base64"], validate=True))
+        return Body(str(spec.get("body", "")).encode("utf-8"))
+
+
+class State:
+    """Scripts and the record of requests, shared by the handler threads."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.scripts = {}
+        self.requests = []
+        self.stopping = threading.Event()
+
+    def add_script(self, script):
+        with self.lock:
+            self.scripts[script.target] = script
+
+    def script_for(self, target):
+        with self.lock:
+            return self.scripts.get(target)
+
+    def record(self, method, target, headers):
+        with self.lock:
+            self.requests.append({"method": method, "target": target, "headers": headers})
+
+    def recorded(self):
+        with self.lock:
+            return list(self.requests)
+
+    def clear_requests(self):
+        with self.lock:
+            self.requests.clear()
+
+    def reset(self):
+        with self.lock:
+            self.scripts.clear()
+            self.requests.clear()
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "QvTestHttpServer/1"
+    timeout = 120  # idle keep-alive connections and clients that stopped reading let go
+
+    # --- dispatch -------------------------------------------------------------------
+
+    def do_GET(self):
+        self._dispatch()
+
+    def do_HEAD(self):
+        self._dispatch()
+
+    def do_POST(self):
+        self._dispatch()
+
+    def do_PUT(self):
+        self._dispatch()
+
+    def do_DELETE(self):
+        self._dispatch()
+
+    def log_message(self, format, *args):
+        if self.server.verbose:
+            sys.stderr.write("%s %s\n" % (self.log_date_time_string(), format % args))
+
+    def _dispatch(self):
+        try:
+            if self.path.startswith(CONTROL_PREFIX):
+                self._control()
+            else:
+                self._scripted()
+        except (BrokenPipeError, ConnectionResetError, ConnectionAbortedError, TimeoutError):
+            self.close_connection = True
+
+    def _request_body(self):
+        length = int(self.headers.get("Content-Length", 0) or 0)
+        return self.rfile.read(length) if length > 0 else b""
+
+    # --- control API ----------------------------------------------------------------
+
+    def _control(self):
+        state = self.server.state
+        url = urlsplit(self.path)
+        route = (self.command, url.path)
+        if route in (("POST", "/__script"), ("PUT", "/__script")):
+            self._add_script(self._request_body())
+        elif route == ("GET", "/__requests"):
+            if parse_qs(url.query).get("format") == ["http"]:
+                self._send_control(200, _request_heads(state.recorded()), "text/plain")
+            else:
+                self._send_json(200, state.recorded())
+        elif route == ("DELETE", "/__requests"):
+            state.clear_requests()
+            self._send_json(200, {"ok": True})
+        elif route == ("POST", "/__reset"):
+            self._request_body()
+            state.reset()
+            self._send_json(200, {"ok": True})
+        elif route == ("GET", "/__identity"):
+            self._send_json(200, self.server.identity)
+        elif route == ("POST", "/__shutdown"):
+            self._send_json(200, {"ok": True})
+            self.close_connection = True
+            self.server.stop("asked to")
+        else:
+            self._send_json(404, {"error": f"no control route {self.command} {url.path}"})
+
+    def _add_script(self, raw):
+        try:
+            if "X-Script" in self.headers:
+                script = Script(json.loads(self.headers["X-Script"]), body=Body(raw))
+            else:
+                script = Script(json.loads(raw.decode("utf-8")))
+        except (ScriptError, ValueError) as e:
+            self._send_json(400, {"error": str(e)})
+            return
+        self.server.state.add_script(script)
+        self._send_json(200, {"ok": True, "target": script.target})
+
+    def _send_json(self, status, value):
+        self._send_control(status, json.dumps(value).encode("utf-8"), "application/json")
+
+    def _send_control(self, status, data, content_type):
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+    # --- scripted replies -----------------------------------------------------------
+
+    def _scripted(self):
+        self._request_body()
+        self.server.state.record(self.command, self.path, list(self.headers.items()))
+        script = self.server.state.script_for(self.path)
+        if script is None:
+            self._send_control(404, b"not scripted\n", "text/plain")
+            return
+        Reply(self, script).send()
+
+
+class Reply:
+    """Sends one scripted reply on a handler's connection."""
+
+    def __init__(self, handler, script):
+        self.handler = handler
+        self.script = script
+        self.stopping = handler.server.state.stopping
+
+    def send(self):
+        s, h = self.script, self.handler
+        body = Body(gzip.compress(s.body.read_all(), mtime=0)) if s.behaviour == "gzip" else s.body
+        length = len(body)
+        h.send_response(s.status)
+        for name, value in s.headers:
+            h.send_header(name, value)
+        if s.location:
+            h.send_header("Location", s.location)
+        if s.behaviour == "gzip":
+            h.send_header("Content-Encoding", "gzip")
+        if s.behaviour == "chunked":
+            h.send_header("Transfer-Encoding", "chunked")
+        elif s.content_length == "exact":
+            h.send_header("Content-Length", str(length))
+        elif s.content_length == "absent":
+            h.send_header("Connection", "close")  # the close ends the body
+        else:
+            h.send_header("Content-Length", str(s.content_length))
+        h.end_headers()
+        if h.command == "HEAD":
+            return
+        getattr(self, "_send_" + s.behaviour, self._send_normal)(body)
+        # A body that does not match its framing leaves the connection unusable.
+        framed = s.behaviour == "chunked" or s.content_length in ("exact", length)
+        if s.behaviour in ("drop", "stall") or not framed:
+            h.close_connection = True
+
+    def _write(self, data):
+        self.handler.wfile.write(data)
+
+    def _send_normal(self, body):
+        for piece in body.pieces(FILE_PIECE_BYTES):
+            self._write(piece)
+
+    _send_gzip = _send_normal
+
+    def _send_chunked(self, body):
+        for piece in body.pieces(self.script.piece_bytes):
+            self._write(b"%x\r\n%s\r\n" % (len(piece), piece))
+        self._write(b"0\r\n\r\n")
+
+    def _send_slow(self, body):
+        for index, piece in enumerate(body.pieces(self.script.piece_bytes)):
+            if index and self.stopping.wait(self.script.interval):
+                return
+            self._write(piece)
+
+    def _send_first_bytes(self, body):
+        left = self.script.after_bytes
+        for piece in body.pieces(FILE_PIECE_BYTES):
+            if left <= 0:
+                break
+            self._write(piece[:left])
+            left -= len(piece)
+
+    def _send_drop(self, body):
+        self._send_first_bytes(body)
+
+    def _send_stall(self, body):
+        self._send_first_bytes(body)
+        self.stopping.wait(self.script.stall_seconds)
+
+
+def _latin1(text):
+    return text.encode("latin-1", "replace")
+
+
+def _request_heads(requests):
+    """The record as request heads: a request line, header lines, a blank line each."""
+    out = bytearray()
+    for r in requests:
+        out += _latin1(f"{r['method']} {r['target']}\r\n")
+        for name, value in r["headers"]:
+            out += _latin1(f"{name}: {value}\r\n")
+        out += b"\r\n"
+    return bytes(out)
+
+
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, port, state, owner_pid, verbose):
+        super().__init__(("127.0.0.1", port), Handler)
+        self.state = state
+        self.verbose = verbose
+        self.identity = {"server": SERVER_NAME, "pid": os.getpid(), "owner_pid": owner_pid,
+                         "port": self.server_address[1]}
+
+    def stop(self, why):
+        if not self.state.stopping.is_set():
+            self.state.stopping.set()
+            sys.stderr.write(f"{SERVER_NAME}: stopping ({why})\n")
+            # shutdown() waits for serve_forever, so it must not run on its thread.
+            threading.Thread(target=self.shutdown, daemon=True).start()
+
+
+def process_alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    return True
+
+
+def watch(server, lifetime, owner_pid):
+    deadline = time.monotonic() + lifetime
+    while not server.state.stopping.wait(1.0):
+        if time.monotonic() >= deadline:
+            server.stop(f"lifetime of {lifetime:g} s over")
+        elif owner_pid and not process_alive(owner_pid):
+            server.stop(f"owner {owner_pid} is gone")
+
+
+def load_scripts(state, path):
+    with open(path, encoding="utf-8") as f:
+        specs = json.load(f)
+    if isinstance(specs, dict):
+        specs = specs.get("scripts", [])
+    base_dir = os.path.dirname(os.path.abspath(path))
+    for spec in specs:
+        state.add_script(Script(spec, base_dir=base_dir))
+
+
+def write_port_file(path, port):
+    temporary = path + ".tmp"
+    with open(temporary, "w") as f:
+        f.write(f"{port}\n")
+    os.replace(temporary, path)
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--port", type=int, default=0, help="0 picks a free port")
+    parser.add_argument("--port-file", help="where the port in use is written once listening")
+    parser.add_argument("--lifetime", type=float, default=1800, help="seconds before it ends")
+    parser.add_argument("--owner-pid", type=int, default=0, help="ends when this process is gone")
+    parser.add_argument("--script", action="append", default=[], help="JSON file of scripts")
+    parser.add_argument("--verbose", action="store_true", help="log each request")
+    args = parser.parse_args(argv)
+
+    state = State()
+    try:
+        for path in args.script:
+            load_scripts(state, path)
+    except (OSError, ValueError) as e:
+        parser.error(f"cannot load scripts: {e}")
+    try:
+        server = Server(args.port, state, args.owner_pid, args.verbose)
+    except OSError as e:
+        sys.stderr.write(f"{SERVER_NAME}: cannot listen on 127.0.0.1:{args.port}: {e}\n")
+        return 2
+    port = server.server_address[1]
+    if args.port_file:
+        write_port_file(args.port_file, port)
+    for signum in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(signum, lambda n, _frame: server.stop(signal.Signals(n).name))
+    threading.Thread(target=watch, args=(server, args.lifetime, args.owner_pid),
+                     daemon=True).start()
+    sys.stderr.write(f"{SERVER_NAME}: listening on 127.0.0.1:{port}, pid {os.getpid()}\n")
+    sys.stderr.flush()
+    try:
+        server.serve_forever(poll_interval=0.2)
+    finally:
+        server.server_close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,102 @@
+// Scripts the tests' HTTP server (tests/server/test_http_server.py, started by the ctest
+// fixture test_http_server) and reads what it received. Talks to it over plain Winsock, so
+// that the WinINet code under test is not used to set up its own test.
+//
+// Each request target ("/path?query", matched exactly) answers what was scripted for it;
+// anything else gets 404. Texts are byte strings as they go on the wire. Every call throws
+// TestHttpServerError (a std::runtime_error) with a readable message when the server
+// cannot be reached or refuses a script; GoogleTest reports that as the test's failure.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct HttpHeader {
+    std::string name;
+    std::string value;
+};
+
+// How the reply's Content-Length is given.
+enum class ContentLength {
+    Exact,      // the body's length (for Gzip, the encoded length)
+    Absent,     // none: the server closes the connection after the body
+    Announced,  // Reply::announcedLength, whatever the body's length; the connection is
+                // closed after the body when they differ
+};
+
+// How the body is sent.
+enum class Behaviour {
+    Normal,
+    Gzip,        // Content-Encoding: gzip, the body's real gzip bytes
+    Chunked,     // Transfer-Encoding: chunked, pieceBytes per chunk, no Content-Length
+    DropAfter,   // afterBytes of the body, then the connection is closed
+    Slow,        // pieceBytes at a time, intervalMs apart
+    StallAfter,  // afterBytes of the body, silence for stallSeconds, then the close
+};
+
+// One scripted reply, meant for designated initializers ({.status = 404, .body = "..."}).
+// Only the fields that a behaviour names are used by it.
+struct Reply {
+    int status = 200;
+    std::vector<HttpHeader> headers{};  // sent as given, before the framing headers
+    std::string body{};                 // bytes, up to a few MB
+    ContentLength contentLength = ContentLength::Exact;
+    std::uint64_t announcedLength = 0;  // ContentLength::Announced
+    Behaviour behaviour = Behaviour::Normal;
+    std::size_t pieceBytes = 4096;  // Chunked, Slow
+    unsigned intervalMs = 0;        // Slow
+    std::size_t afterBytes = 0;     // DropAfter, StallAfter
+    unsigned stallSeconds = 0;      // StallAfter (the server bounds it at 300)
+    std::string location{};         // a Location header when not empty (302, 307)
+};
+
+// A request the server received (control requests are not recorded).
+struct ReceivedRequest {
+    std::string method;
+    std::string target;  // "/path?query" as sent
+    std::vector<HttpHeader> headers;
+
+    // The first header of that name (case-insensitive), empty when absent.
+    std::string Header(const std::string& name) const;
+    bool HasHeader(const std::string& name) const;
+};
+
+class TestHttpServerError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TestHttpServer {
+public:
+    // The fixture's server: its port comes from the environment variable QV_TEST_HTTP_PORT
+    // (throws when it is missing: the test is not registered with use_test_http_server).
+    TestHttpServer();
+    explicit TestHttpServer(unsigned short port);
+
+    unsigned short Port() const { return m_port; }
+    // "http://127.0.0.1:<port>/"
+    std::string BaseUrl() const;
+    std::wstring BaseUrlW() const;
+    // BaseUrl() without its final slash, followed by `target` ("/path?query").
+    std::wstring UrlW(const std::string& target) const;
+
+    // `target` answers `reply` from now on, replacing an earlier script for it.
+    void Script(const std::string& target, const Reply& reply);
+    // The requests received since the last Reset or ClearRequests, oldest first.
+    std::vector<ReceivedRequest> Requests();
+    void ClearRequests();
+    // Forgets every script and the requests received.
+    void Reset();
+
+private:
+    std::string Exchange(const std::string& method, const std::string& target,
+                         const std::vector<HttpHeader>& headers, const std::string& body);
+
+    unsigned short m_port = 0;
+};
+
+}  // namespace testsupport

@@ -1,0 +1,257 @@
+// Whole updates with the real updater.exe, in a folder whose name has Chinese characters and a
+// blank, against the tests' HTTP server: what the log says, where the stage bar ends, which
+// programs run, and what is on disk afterwards.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TestHttpServer.h"
+#include "TestSupport.h"
+#include "resource_ids.h"
+
+using namespace testsupport;
+
+namespace {
+
+const wchar_t kConnecting[] = L"* 正在连接更新列表…";
+const wchar_t kConnectFailed[] = L"* 连接更新列表失败…";
+const wchar_t kConnected[] = L"* 连接更新列表成功…";
+const wchar_t kListFailed[] = L"* 获取远程列表失败,请检查您的网络!";
+const wchar_t kAnalysed[] = L"* 分析更新列表完毕…";
+const wchar_t kUpToDate[] = L"* 您当前已是最新版本，不需要更新!";
+const wchar_t kDownloading[] = L"* 发现新版本,正在下载最新版本!…";
+const wchar_t kFailed[] = L"* 自动更新失败,请重试或选择手动更新!";
+const wchar_t kStopped[] = L"* 用户执行了停止更新操作…!";
+const wchar_t kSucceeded[] = L"* 自动更新成功,正在启动主程序…!";
+const std::string kCheck = "/freeUpdate/isweb.asp";
+const std::string kList = "/freeUpdate/update.asp?action=Auto";
+
+std::wstring Fixture(const std::wstring& name) {
+    return RunningProgramFolder() + L"\\fixtures\\" + name;
+}
+
+std::vector<std::wstring> Lines(const std::wstring& text) {
+    std::vector<std::wstring> lines;
+    for (size_t at = 0, end; (end = text.find(L"\r\n", at)) != std::wstring::npos; at = end + 2)
+        lines.push_back(text.substr(at, end - at));
+    return lines;
+}
+
+class UpdateRun : public testing::Test {
+protected:
+    void SetUp() override {
+        m_server.Reset();
+        ASSERT_TRUE(CopyFileTo(RunningProgramFolder() + L"\\testsite\\updater.exe", Path(L"updater.exe")));
+        ASSERT_TRUE(CopyFileTo(BuiltProgramPath(L"SkinHu.dll"), Path(L"SkinHu.dll")));
+        ASSERT_TRUE(CopyFileTo(Fixture(L"edition_trial_1_0_0_1.exe"), m_installed));
+        ASSERT_TRUE(CopyFileTo(Fixture(L"edition_commercial.exe"), Path(L"Tanvik商业版.exe")));
+        ASSERT_TRUE(ReadFileBytes(m_installed, m_oldBytes));
+        ASSERT_TRUE(ReadFileBytes(Fixture(L"edition_trial_1_0_0_2.exe"), m_newBytes));
+        ASSERT_TRUE(StartTrial());
+        m_server.Script("/freeUpdate/update.asp?action=Hand", {.body = "http://127.0.0.1/"});
+    }
+
+    std::wstring Path(const std::wstring& name) const { return m_folder.File(name); }
+
+    // Serves an offer of version 1.0.0.2 at /new.exe.
+    void OfferNewVersion(const Reply& download) {
+        m_server.Script(kCheck, {.body = "true\r\n"});
+        m_server.Script(kList, {.body = "#1.0.0.2#" + m_server.BaseUrl() + "new.exe#\r\n"});
+        m_server.Script("/new.exe", download);
+    }
+
+    bool StartTrial() {
+        m_trial = std::make_unique<ChildProcess>();
+        return m_trial->Start(m_installed);
+    }
+    bool Start(const wchar_t* mode) {
+        m_updater = std::make_unique<ChildProcess>();
+        m_log.clear();
+        if (!m_updater->Start(Path(L"updater.exe"), mode)) return false;
+        m_dialog = WaitForWindow(
+            m_updater->Id(), [](HWND w) { return IsWindowVisible(w) && WindowClass(w) == L"#32770"; },
+            30000);
+        return m_dialog != nullptr;
+    }
+    HWND Item(int id) const { return FindChildById(m_dialog, id); }
+
+    // Watches the log panel until done() holds or the updater exits; the last text seen stays
+    // readable after the dialog has closed.
+    template <typename Done>
+    bool Watch(Done done, DWORD timeoutMs) {
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < timeoutMs) {
+            if (m_updater->WaitForExit(0)) return true;
+            const std::wstring text = WindowText(Item(IDC_LOG));
+            if (!text.empty() || m_log.empty()) m_log = text;
+            if (done()) return true;
+            Sleep(20);
+        }
+        return false;
+    }
+    bool HasLine(const wchar_t* line) const {
+        const auto lines = Lines(m_log);
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+    // A run is over once Start is on again after the run's first line.
+    bool WaitForRunEnd(DWORD timeoutMs = 30000) {
+        return Watch([this] { return HasLine(kConnecting) && IsWindowEnabled(Item(IDOK)); },
+                     timeoutMs);
+    }
+    int Stage() const {
+        return static_cast<int>(SendMessageW(Item(IDC_STAGE_PROGRESS), PBM_GETPOS, 0, 0));
+    }
+    void ExpectInstalledUnchanged() {
+        std::string now;
+        ASSERT_TRUE(ReadFileBytes(m_installed, now));
+        EXPECT_TRUE(now == m_oldBytes) << "the installed program has changed";
+        EXPECT_FALSE(FileExists(m_installed + L".download"));
+    }
+
+    TestHttpServer m_server;
+    TempDir m_folder{L"更新 测试"};
+    std::wstring m_installed = Path(L"Tanvik体验版.exe");
+    std::string m_oldBytes, m_newBytes;
+    std::unique_ptr<ChildProcess> m_trial, m_updater;
+    HWND m_dialog = nullptr;
+    std::wstring m_log;
+};
+
+}  // namespace
+
+TEST_F(UpdateRun, ANewerVersionIsInstalledAndStarted) {
+    OfferNewVersion({.body = m_newBytes});
+    ASSERT_TRUE(Start(L"AutoUpdate"));
+    ASSERT_TRUE(Watch([] { return false; }, 60000)) << "the updater did not finish";
+    // The success line and the dialog's end come in one step: it is seen only now and then.
+    std::vector<std::wstring> expected{kConnecting, kConnected, kAnalysed, kDownloading};
+    std::vector<std::wstring> lines = Lines(m_log);
+    if (lines.size() == 5) expected.push_back(kSucceeded);
+    EXPECT_EQ(lines, expected);
+    EXPECT_TRUE(m_trial->WaitForExit(5000)) << "the running trial edition was not ended";
+    std::string now;
+    ASSERT_TRUE(ReadFileBytes(m_installed, now));
+    EXPECT_TRUE(now == m_newBytes);
+    EXPECT_FALSE(FileExists(m_installed + L".download"));
+    for (int i = 0; i < 100 && !FileExists(Path(L"commercial-started.txt")); ++i) Sleep(50);
+    EXPECT_TRUE(FileExists(Path(L"commercial-started.txt")));
+}
+
+TEST_F(UpdateRun, EveryOtherOutcomeSaysWhatHappenedAndKeepsTheProgram) {
+    struct Case {
+        const char* name;
+        Reply check, list, download;
+        std::vector<std::wstring> lines;
+        int stage;
+        bool trialEnded;
+    };
+    const std::string offer = "#1.0.0.2#" + m_server.BaseUrl() + "new.exe#";
+    const Case cases[] = {
+        {"empty check", {.body = ""}, {}, {}, {kConnecting}, 0, false},
+        {"True", {.body = "True"}, {}, {}, {kConnecting, kConnectFailed}, 3, false},
+        {"true blank", {.body = "true "}, {}, {}, {kConnecting, kConnectFailed}, 3, false},
+        {"error", {.body = "error"}, {}, {}, {kConnecting, kConnectFailed}, 3, false},
+        {"list fails", {.body = "true"}, {.status = 404}, {},
+         {kConnecting, kConnected, kListFailed}, 3, false},
+        {"not newer", {.body = "true"}, {.body = "#1.0.0.1#" + m_server.BaseUrl() + "new.exe#"},
+         {}, {kConnecting, kConnected, kAnalysed, kUpToDate}, 3, false},
+        {"download fails", {.body = "true"}, {.body = offer}, {.status = 404, .body = m_newBytes},
+         {kConnecting, kConnected, kAnalysed, kDownloading, kFailed}, 3, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_server.Script(kCheck, c.check);
+        m_server.Script(kList, c.list);
+        m_server.Script("/new.exe", c.download);
+        ASSERT_TRUE(Start(L"AutoUpdate"));
+        ASSERT_TRUE(WaitForRunEnd());
+        EXPECT_EQ(Lines(m_log), c.lines);
+        EXPECT_EQ(Stage(), c.stage);
+        EXPECT_EQ(m_trial->WaitForExit(c.trialEnded ? 5000 : 0), c.trialEnded);
+        ExpectInstalledUnchanged();
+        PostMessageW(m_dialog, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(m_updater->WaitForExit(10000));
+        if (c.trialEnded) {
+            ASSERT_TRUE(StartTrial());
+        }
+    }
+}
+
+TEST_F(UpdateRun, StopBeforeOrDuringTheDownloadLeavesEverythingAsItWas) {
+    struct Case {
+        const char* name;
+        Reply check, download;
+        const wchar_t* stopAfter;  // the line after which Stop is pressed
+        std::vector<std::wstring> lines;
+        bool trialEnded;
+    };
+    const Case cases[] = {
+        {"during the check", {.body = "true", .behaviour = Behaviour::StallAfter, .afterBytes = 0,
+                              .stallSeconds = 20},
+         {.body = m_newBytes}, kConnecting, {kConnecting, kStopped}, false},
+        {"slow download", {.body = "true"},
+         {.body = m_newBytes, .behaviour = Behaviour::Slow, .pieceBytes = 1024, .intervalMs = 100},
+         kDownloading, {kConnecting, kConnected, kAnalysed, kDownloading, kStopped}, true},
+        {"silent server", {.body = "true"},
+         {.body = m_newBytes, .behaviour = Behaviour::StallAfter, .afterBytes = 4096,
+          .stallSeconds = 20},
+         kDownloading, {kConnecting, kConnected, kAnalysed, kDownloading, kStopped}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OfferNewVersion(c.download);
+        m_server.Script(kCheck, c.check);
+        ASSERT_TRUE(Start(L""));
+        ASSERT_TRUE(Watch([this] { return IsWindowEnabled(Item(IDOK)) != FALSE; }, 30000));
+        ASSERT_TRUE(PressButton(m_dialog, IDOK));
+        ASSERT_TRUE(Watch([&] { return HasLine(c.stopAfter); }, 30000));
+        Sleep(300);
+        ASSERT_TRUE(PressButton(m_dialog, IDC_STOP));
+        ASSERT_TRUE(Watch([this] { return IsWindowEnabled(Item(IDOK)) != FALSE; }, 3000));
+        Sleep(200);
+        m_log = WindowText(Item(IDC_LOG));
+        EXPECT_EQ(Lines(m_log), c.lines);
+        EXPECT_EQ(Stage(), 3);
+        EXPECT_EQ(m_trial->WaitForExit(0), c.trialEnded);
+        ExpectInstalledUnchanged();
+        PostMessageW(m_dialog, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(m_updater->WaitForExit(10000));
+        if (c.trialEnded) {
+            ASSERT_TRUE(StartTrial());
+        }
+    }
+}
+
+TEST_F(UpdateRun, ClosedOrKilledDuringTheDownloadLeavesTheOldProgram) {
+    OfferNewVersion({.body = m_newBytes, .behaviour = Behaviour::Slow, .pieceBytes = 1024,
+                     .intervalMs = 100});
+    for (bool kill : {false, true}) {
+        ASSERT_TRUE(Start(L"AutoUpdate"));
+        ASSERT_TRUE(Watch([this] { return HasLine(kDownloading); }, 30000));
+        Sleep(500);
+        if (kill)
+            m_updater->Kill();
+        else
+            PostMessageW(m_dialog, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(m_updater->WaitForExit(10000));
+        Sleep(200);
+        ExpectInstalledUnchanged();
+    }
+}
+
+TEST_F(UpdateRun, AServerSilentForAMinuteFailsTheUpdate) {
+    OfferNewVersion({.body = m_newBytes, .behaviour = Behaviour::StallAfter, .afterBytes = 4096,
+                     .stallSeconds = 75});
+    ASSERT_TRUE(Start(L"AutoUpdate"));
+    ASSERT_TRUE(Watch([this] { return HasLine(kFailed); }, 90000));
+    EXPECT_EQ(Lines(m_log), (std::vector<std::wstring>{kConnecting, kConnected, kAnalysed,
+                                                       kDownloading, kFailed}));
+    ExpectInstalledUnchanged();
+    PostMessageW(m_dialog, WM_CLOSE, 0, 0);
+}

@@ -1,0 +1,65 @@
+#include "DownloadHarness.h"
+
+#include <thread>
+
+#include "DownloadFile.h"
+#include "UpdateDialog.h"
+#include "resource_ids.h"
+
+namespace {
+std::wstring Text(HWND window, int id) {
+    wchar_t text[128] = {};
+    GetDlgItemTextW(window, id, text, 128);
+    return text;
+}
+}  // namespace
+
+DownloadRun RunDownload(const GbkString& url, const std::wstring& target,
+                        const std::function<bool(const std::vector<int>&, DWORD)>& stopWhen) {
+    HWND window = CreateWindowW(L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                nullptr, nullptr);
+    for (int id : {IDC_FILE_SIZE, IDC_SPEED, IDC_PERCENT})
+        CreateWindowW(L"STATIC", L"", WS_CHILD, 0, 0, 5, 5, window,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+
+    DownloadRun run;
+    std::atomic<bool> stop{false}, replaced{false}, done{false};
+    std::atomic<DWORD> stoppedAt{0};
+    DownloadHooks hooks{[&stop] { return stop.load(); }, [&replaced] { replaced = true; }};
+    std::thread worker([&] {
+        run.result = DownloadFile(window, url, target, hooks);
+        done = true;
+    });
+    const DWORD start = GetTickCount();
+    DWORD returnedAt = 0;
+    // Serve the worker's label updates and collect the notices until it has returned and
+    // every notice it posted has been read.
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.hwnd == window && message.message == WM_DOWNLOAD_PROGRESS) {
+                const int percent = static_cast<int>(message.wParam);
+                if (percent == 100 && !replaced) run.replacedBeforeHundred = false;
+                run.notices.push_back(percent);
+            }
+            DispatchMessageW(&message);
+        }
+        if (done) {
+            if (!returnedAt) returnedAt = GetTickCount();
+            if (!PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE)) break;
+            continue;
+        }
+        if (!stop && stopWhen && stopWhen(run.notices, GetTickCount() - start)) {
+            stoppedAt = GetTickCount();
+            stop = true;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    worker.join();
+    if (stoppedAt) run.stopToReturnMs = returnedAt - stoppedAt;
+    run.sizeLabel = Text(window, IDC_FILE_SIZE);
+    run.speedLabel = Text(window, IDC_SPEED);
+    run.percentLabel = Text(window, IDC_PERCENT);
+    DestroyWindow(window);
+    return run;
+}

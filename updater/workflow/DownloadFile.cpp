@@ -1,0 +1,127 @@
+#include "DownloadFile.h"
+
+#include <mmsystem.h>
+
+#include <optional>
+
+#include "CodePage.h"
+#include "DownloadMeter.h"
+#include "HttpGet.h"
+#include "StagedFile.h"
+#include "UpdateDialog.h"
+#include "resource_ids.h"
+
+namespace {
+
+// No Accept-Encoding: WinINet hands over an encoded body as it came, and a compressed body
+// written over the program would break it.
+const wchar_t kRequestHeaders[] =
+    L"Accept: */*\r\n"
+    L"Accept-Language: zh-cn\r\n"
+    L"User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR "
+    L"1.1.4322)";
+
+// Each cross-thread label update waits for the dialog's thread: a few a second are enough.
+constexpr DWORD kLabelRefreshMs = 100;
+
+bool IsIdentity(const std::wstring& encoding) {
+    return encoding.empty() || _wcsicmp(encoding.c_str(), L"identity") == 0;
+}
+
+class DownloadSink : public HttpSink {
+public:
+    DownloadSink(HWND notify, StagedFile& file) : m_notify(notify), m_file(file) {}
+
+    bool Begin(const HttpResponseInfo& response) override {
+        if (response.status != 200 || !IsIdentity(response.encoding)) return false;
+        if (response.hasLength && response.length == 0) return false;
+        m_meter.emplace(response.hasLength ? response.length : 0);
+        m_startTick = timeGetTime();
+        return m_file.Open();
+    }
+
+    bool Write(const char* data, DWORD size) override {
+        if (!LooksLikeProgram(data, size) || !m_file.Write(data, size)) return false;
+        const DownloadFigures figures = m_meter->AddChunk(size);
+        ShowFigures(figures);
+        // The notice with 100 finishes the update: it waits until the file is in place.
+        if (figures.percent < 100) Notify(figures.percent);
+        m_meter->ChunkHandled(m_startTick, timeGetTime());
+        return true;
+    }
+
+    // After the whole body: false when it cannot be a program.
+    bool Finish() {
+        if (m_pending) ShowFigures(*m_pending, true);
+        return m_head == "MZ";
+    }
+
+    void Notify(int percent) {
+        if (percent == m_lastNotice) return;
+        m_lastNotice = percent;
+        PostMessageW(m_notify, WM_DOWNLOAD_PROGRESS, static_cast<WPARAM>(percent), 0);
+    }
+
+private:
+    // Every Windows program starts with "MZ"; an error page or a portal's HTML does not.
+    bool LooksLikeProgram(const char* data, DWORD size) {
+        for (DWORD i = 0; i < size && m_head.size() < 2; ++i) m_head += data[i];
+        return std::string("MZ").compare(0, m_head.size(), m_head) == 0;
+    }
+
+    void ShowFigures(const DownloadFigures& figures, bool now = false) {
+        const DWORD tick = GetTickCount();
+        if (!now && m_shownOnce && tick - m_lastShown < kLabelRefreshMs) {
+            m_pending = figures;
+            return;
+        }
+        SetDlgItemTextW(m_notify, IDC_FILE_SIZE, ToWide(figures.sizeLabel).c_str());
+        SetDlgItemTextW(m_notify, IDC_SPEED, ToWide(figures.speedLabel).c_str());
+        SetDlgItemTextW(m_notify, IDC_PERCENT, ToWide(figures.percentLabel).c_str());
+        m_shownOnce = true;
+        m_lastShown = tick;
+        m_pending.reset();
+    }
+
+    HWND m_notify;
+    StagedFile& m_file;
+    std::optional<DownloadMeter> m_meter;
+    DWORD m_startTick = 0;
+    std::string m_head;
+    int m_lastNotice = -1;
+    bool m_shownOnce = false;
+    DWORD m_lastShown = 0;
+    std::optional<DownloadFigures> m_pending;
+};
+
+HttpGetOptions DownloadOptions(const StopCheck& stopRequested) {
+    DWORD connection = 0;
+    InternetGetConnectedState(&connection, 0);
+    HttpGetOptions options;
+    // A name of its own for each download's session.
+    options.agent = L"Agent" + std::to_wstring(timeGetTime());
+    options.accessType = (connection & INTERNET_CONNECTION_PROXY)
+                             ? INTERNET_OPEN_TYPE_PRECONFIG
+                             : INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
+    options.headers = kRequestHeaders;
+    options.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                    INTERNET_FLAG_PRAGMA_NOCACHE;
+    options.stopRequested = stopRequested;
+    return options;
+}
+
+}  // namespace
+
+int DownloadFile(HWND notify, const GbkString& url, const std::wstring& path,
+                 const DownloadHooks& hooks) {
+    StagedFile file(path);
+    DownloadSink sink(notify, file);
+    const HttpResult result = HttpGet(ToWide(url), DownloadOptions(hooks.stopRequested), sink);
+    if (result.outcome == HttpOutcome::Stopped) return 0;
+    if (result.outcome != HttpOutcome::Complete || !sink.Finish()) return -1;
+    // From here the download is whole: a Stop no longer cancels it.
+    if (!file.Commit()) return -1;
+    if (hooks.replaced) hooks.replaced();
+    sink.Notify(100);
+    return 0;
+}
