@@ -104,6 +104,7 @@ private:
 
     bool Open(const std::wstring& url, HttpResult& result);
     bool ReadHead(HttpResponseInfo& head) const;
+    bool Finish(BOOL answered, HttpResult& result);
     bool QueryAvailable(DWORD& available, HttpResult& result);
     bool ReadChunk(DWORD wanted, HttpResult& result);
     Wait WaitForCompletion();
@@ -153,15 +154,8 @@ bool Transfer::Open(const std::wstring& url, HttpResult& result) {
                                  static_cast<DWORD>(m_options.headers.size()), m_options.flags,
                                  reinterpret_cast<DWORD_PTR>(m_state));
     if (m_request) return true;
-    if (GetLastError() != ERROR_IO_PENDING)
-        return Fail(result, HttpOutcome::Failed, GetLastError()), false;
-    switch (WaitForCompletion()) {
-        case Wait::Stopped: return Fail(result, HttpOutcome::Stopped), false;
-        case Wait::TimedOut: return Fail(result, HttpOutcome::TimedOut), false;
-        case Wait::Completed: break;
-    }
+    if (!Finish(false, result)) return false;
     m_request = reinterpret_cast<HINTERNET>(m_state->result.load());
-    if (!m_request) return Fail(result, HttpOutcome::Failed, m_state->error), false;
     return true;
 }
 
@@ -189,25 +183,10 @@ bool Transfer::ReadHead(HttpResponseInfo& head) const {
     return true;
 }
 
-bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
-    for (;;) {
-        if (InternetQueryDataAvailable(m_request, &available, 0, 0)) return true;
-        if (GetLastError() != ERROR_IO_PENDING)
-            return Fail(result, HttpOutcome::Failed, GetLastError()), false;
-        switch (WaitForCompletion()) {
-            case Wait::Stopped: return Fail(result, HttpOutcome::Stopped), false;
-            case Wait::TimedOut: return Fail(result, HttpOutcome::TimedOut), false;
-            case Wait::Completed: break;
-        }
-        if (!m_state->result) return Fail(result, HttpOutcome::Failed, m_state->error), false;
-        // Data has come (or the body has ended): asking again now answers at once.
-    }
-}
-
-bool Transfer::ReadChunk(DWORD wanted, HttpResult& result) {
-    m_state->bytesRead = 0;
-    if (InternetReadFile(m_request, m_state->buffer.data(), wanted, &m_state->bytesRead))
-        return true;
+// Sees a WinINet call through: at once when it answered, otherwise by waiting for its
+// completion. False, with the outcome set, when it failed, was stopped or timed out.
+bool Transfer::Finish(BOOL answered, HttpResult& result) {
+    if (answered) return true;
     if (GetLastError() != ERROR_IO_PENDING)
         return Fail(result, HttpOutcome::Failed, GetLastError()), false;
     switch (WaitForCompletion()) {
@@ -217,6 +196,21 @@ bool Transfer::ReadChunk(DWORD wanted, HttpResult& result) {
     }
     if (!m_state->result) return Fail(result, HttpOutcome::Failed, m_state->error), false;
     return true;
+}
+
+bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
+    for (;;) {
+        const BOOL answered = InternetQueryDataAvailable(m_request, &available, 0, 0);
+        if (!Finish(answered, result)) return false;
+        if (answered) return true;
+        // Data has come (or the body has ended): asking again now answers at once.
+    }
+}
+
+bool Transfer::ReadChunk(DWORD wanted, HttpResult& result) {
+    m_state->bytesRead = 0;
+    return Finish(InternetReadFile(m_request, m_state->buffer.data(), wanted, &m_state->bytesRead),
+                  result);
 }
 
 HttpResult Transfer::Run(const std::wstring& url) {
