@@ -9,6 +9,7 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <cwchar>
 #include <thread>
 
 #include "CodePage.h"
@@ -104,79 +105,65 @@ private:
     HWND m_window = nullptr;
 };
 
-class LoadInfo : public testing::Test {
-protected:
-    void SetUp() override { Server().Reset(); }
-    void TearDown() override { DeleteFileW(m_mainProgram.c_str()); }
-    void InstallMainProgram() const {
-        ASSERT_TRUE(CopyFileTo(RunningProgramFolder() + L"\\fixtures\\version_2_0_1_5.exe",
-                               m_mainProgram));
-    }
-
-    const std::wstring m_mainProgram = RunningProgramFolder() + L"\\Tanvik体验版.exe";
-};
+const wchar_t kWelcome[] =
+    L"* 本程序可以帮助您升级Qorvel\r\n* 升级前请先关闭Qorvel主程序\r\n"
+    L"* 如果没有关闭本程序会自动帮您关闭\r\n* 升级过程中不要启动Qorvel主程序\r\n";
+const wchar_t kModeLine[] = L"* 获取配置模式完成…!\r\n";
 
 }  // namespace
 
-TEST_F(LoadInfo, TitleShowsTheInstalledVersionOrTheFailure) {
-    for (bool installed : {true, false}) {
-        if (installed) InstallMainProgram();
-        Server().Script("/freeUpdate/update.asp?action=Hand", {.body = "http://h/manual.htm"});
-        ShownDialog shown(Server().BaseUrl());
-        ASSERT_TRUE(shown.WaitForInfo());
-        EXPECT_EQ(shown.Title(), installed ? L"在线自动更新程序 V2.0.1.5"
-                                           : L"在线自动更新程序 (获取版本号错误)");
-        // The home and log links are set either way.
-        EXPECT_EQ(TipOf(shown.Item(IDC_LINK_HOME)), Server().BaseUrlW());
-        EXPECT_EQ(TipOf(shown.Item(IDC_LINK_LOG)), Server().BaseUrlW() + L"freeUpdate/log.asp");
-        EXPECT_TRUE(HasCursor(shown.Item(IDC_LINK_LOG)));
-        DeleteFileW(m_mainProgram.c_str());
-    }
-}
-
-TEST_F(LoadInfo, OnlyAWebAddressFromTheServerBecomesTheManualLink) {
+TEST(LoadInfo, TitleFromTheInstalledVersionAndOnlyAWebAddressAsTheManualLink) {
     struct Case {
         const char* name;
+        bool installed;
         Reply reply;
-        const wchar_t* target;  // null: the link is disabled
+        const wchar_t* target;  // null: the manual link is disabled
     };
     const Case cases[] = {
-        {"address", {.body = "http://h/manual.htm\r\n"}, L"http://h/manual.htm"},
-        {"secure address, lines joined", {.body = "https://h/a\r\nb.htm\r\n"}, L"https://h/ab.htm"},
-        {"failure word", {.body = "error"}, nullptr},
-        {"failed request", {.status = 500, .body = "http://h/x"}, nullptr},
-        {"empty", {.body = ""}, nullptr},
-        {"a program", {.body = "C:\\Windows\\system32\\calc.exe"}, nullptr},
-        {"another scheme", {.body = "file:///C:/x.exe"}, nullptr},
-        {"an address with blanks", {.body = "http://h/a.exe -x"}, nullptr},
+        {"address", true, {.body = "http://h/manual.htm\r\n"}, L"http://h/manual.htm"},
+        {"secure, lines joined", false, {.body = "https://h/a\r\nb.htm\r\n"}, L"https://h/ab.htm"},
+        {"failure word", true, {.body = "error"}, nullptr},
+        {"failed request", false, {.status = 500, .body = "http://h/x"}, nullptr},
+        {"unreachable server", true, {}, nullptr},
+        {"empty", false, {.body = ""}, nullptr},
+        {"a program", true, {.body = "C:\\Windows\\system32\\calc.exe"}, nullptr},
+        {"another scheme", false, {.body = "file:///C:/x.exe"}, nullptr},
+        {"an address with blanks", true, {.body = "http://h/a.exe -x"}, nullptr},
     };
+    const std::wstring mainProgram = RunningProgramFolder() + L"\\Tanvik体验版.exe";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        DeleteFileW(mainProgram.c_str());
+        if (c.installed) {
+            ASSERT_TRUE(CopyFileTo(RunningProgramFolder() + L"\\fixtures\\version_2_0_1_5.exe",
+                                   mainProgram));
+        }
         Server().Script("/freeUpdate/update.asp?action=Hand", c.reply);
-        ShownDialog shown(Server().BaseUrl());
+        const bool reachable = std::string(c.name) != "unreachable server";
+        const std::string site = reachable ? Server().BaseUrl() : "http://127.0.0.1:1/";
+        ShownDialog shown(site);
         ASSERT_TRUE(shown.WaitForInfo());
+
+        EXPECT_EQ(shown.Title(), c.installed ? L"在线自动更新程序 V2.0.1.5"
+                                             : L"在线自动更新程序 (获取版本号错误)");
         HWND manual = shown.Item(IDC_LINK_MANUAL);
         EXPECT_EQ(IsWindowEnabled(manual) != FALSE, c.target != nullptr);
         EXPECT_EQ(HasCursor(manual), c.target != nullptr);
         EXPECT_EQ(TipOf(manual), c.target ? c.target : L"手动下载");  // its caption until set
-    }
-}
+        // The home and log links need no server.
+        const std::wstring siteW = ToWide(std::string_view(site));
+        EXPECT_EQ(TipOf(shown.Item(IDC_LINK_HOME)), siteW);
+        EXPECT_EQ(TipOf(shown.Item(IDC_LINK_LOG)), siteW + L"freeUpdate/log.asp");
+        EXPECT_TRUE(HasCursor(shown.Item(IDC_LINK_LOG)));
 
-TEST_F(LoadInfo, AnUnreachableServerDisablesTheManualLinkAndLogsOnlyTwoLines) {
-    ShownDialog shown("http://127.0.0.1:1/");
-    ASSERT_TRUE(shown.WaitForInfo());
-    EXPECT_FALSE(IsWindowEnabled(shown.Item(IDC_LINK_MANUAL)));
-    EXPECT_EQ(TipOf(shown.Item(IDC_LINK_HOME)), L"http://127.0.0.1:1/");
-    const std::wstring log = TextOf(shown.Item(IDC_LOG));
-    const std::wstring welcomeAndMode =
-        L"* 本程序可以帮助您升级Qorvel\r\n* 升级前请先关闭Qorvel主程序\r\n"
-        L"* 如果没有关闭本程序会自动帮您关闭\r\n* 升级过程中不要启动Qorvel主程序\r\n";
-    ASSERT_EQ(log.substr(0, welcomeAndMode.size()), welcomeAndMode);
-    std::wstring added = log.substr(welcomeAndMode.size());
-    const std::wstring modeLine = L"* 获取配置模式完成…!\r\n";
-    const size_t mode = added.find(modeLine);
-    ASSERT_NE(mode, std::wstring::npos);
-    added.erase(mode, modeLine.size());  // the timer's own line, in whatever order
-    EXPECT_EQ(added, L"* 获取用户版本信息完成…!\r\n* 获取手动下载信息完成…!\r\n");
-    EXPECT_EQ(Server().Requests().size(), 0u);
+        // Its two lines, and the timer's own in whatever order.
+        std::wstring log = TextOf(shown.Item(IDC_LOG));
+        ASSERT_EQ(log.rfind(kWelcome, 0), 0u);
+        log.erase(0, std::wcslen(kWelcome));
+        const size_t mode = log.find(kModeLine);
+        ASSERT_NE(mode, std::wstring::npos);
+        log.erase(mode, std::wcslen(kModeLine));
+        EXPECT_EQ(log, L"* 获取用户版本信息完成…!\r\n* 获取手动下载信息完成…!\r\n");
+    }
+    DeleteFileW(mainProgram.c_str());
 }
