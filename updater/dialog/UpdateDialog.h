@@ -12,6 +12,8 @@
 
 #include "Controls.h"
 #include "GbkString.h"
+#include "ImageButton.h"
+#include "LinkLabel.h"
 #include "ModalDialog.h"
 #include "WorkerThread.h"
 
@@ -51,12 +53,12 @@ public:
     // Set by a run of ours once the new main program stands in place: only then does the
     // notice of 100 finish the update, and only once.
     std::atomic<bool> m_bNewVersionInPlace{false};
-    Button m_btnStop;
-    StaticText m_lnkLog;
-    Button m_btnStart;
+    ImageButton m_btnStop;
+    LinkLabel m_lnkLog;
+    ImageButton m_btnStart;
     Edit m_editLog;
-    StaticText m_lnkHome;
-    StaticText m_lnkManual;
+    LinkLabel m_lnkHome;
+    LinkLabel m_lnkManual;
     ProgressBar m_progressFile;
     ProgressBar m_progressStage;
     GbkString m_strLog;
