@@ -21,6 +21,7 @@
 using namespace testsupport;
 
 const char kUpdaterSiteUrl[] = "http://127.0.0.1:9/";
+const char kUpdaterReleaseKey[] = "";
 
 namespace {
 

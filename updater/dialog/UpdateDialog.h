@@ -23,8 +23,10 @@ constexpr UINT WM_DOWNLOAD_PROGRESS = WM_USER + 101;
 // "Lines are waiting in the log queue": sent by workers, no payload.
 constexpr UINT WM_APPEND_LOG = WM_APP + 1;
 
-// The site base URL compiled into the program that links the dialog.
+// The site base URL compiled into the program that links the dialog, and the vendor's public
+// release key (base64 of the raw 64-byte X and Y; empty when releases are not signed).
 extern const char kUpdaterSiteUrl[];
+extern const char kUpdaterReleaseKey[];
 
 class UpdateDialog : public ModalDialog {
 public:
