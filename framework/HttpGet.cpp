@@ -11,10 +11,12 @@ namespace {
 constexpr DWORD kPollMs = 25;
 constexpr DWORD kPlentyBytes = 8192;
 
-// What WinINet's callback thread shares with the transfer. WinINet may still call back, or
-// write into the buffer of a read it has not finished, after the transfer has given up; so
-// the state lives until the last handle that names it has announced its closing, and a
-// transfer that gives up with an operation in flight leaves it to WinINet for good.
+// What WinINet's callback thread shares with a transfer. WinINet may still call back after
+// the transfer has closed its handles (it announces closings, and not every handle's creation,
+// so closings cannot be counted against creations), and an operation the transfer gave up on
+// may still complete into the buffer. So a state is never freed: a transfer that ended with
+// nothing in flight gives it back for the next one (a late closing notice changes nothing),
+// and one that gave up with an operation in flight leaves it to WinINet for good.
 struct AsyncState {
     HANDLE completed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::atomic<DWORD_PTR> result{0};
@@ -22,57 +24,52 @@ struct AsyncState {
     std::vector<char> buffer;
     DWORD bytesRead = 0;
 
-    void HandleCreated() { Change(+1, false); }
-    void HandleClosing() { Change(-1, false); }
-    void TransferDone() { Change(0, true); }
+    static AsyncState* Take(size_t bufferSize) {
+        AsyncState* state = nullptr;
+        {
+            std::lock_guard<std::mutex> hold(PoolLock());
+            if (!Pool().empty()) {
+                state = Pool().back();
+                Pool().pop_back();
+            }
+        }
+        if (!state) state = new AsyncState;
+        ResetEvent(state->completed);
+        state->buffer.resize(bufferSize);
+        return state;
+    }
+    void GiveBack() {
+        std::lock_guard<std::mutex> hold(PoolLock());
+        Pool().push_back(this);
+    }
 
 private:
-    // Freed once the transfer is done with it and every handle created with it has closed.
-    void Change(int handles, bool transferDone) {
-        bool destroy = false;
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            m_handles = std::max(0, m_handles + handles);
-            m_transferDone = m_transferDone || transferDone;
-            destroy = m_transferDone && m_handles == 0;
-        }
-        if (destroy) {
-            CloseHandle(completed);
-            delete this;
-        }
+    // Never destroyed: callbacks may come while the process ends.
+    static std::vector<AsyncState*>& Pool() {
+        static auto* pool = new std::vector<AsyncState*>;
+        return *pool;
     }
-    std::mutex m_lock;
-    int m_handles = 0;
-    bool m_transferDone = false;
+    static std::mutex& PoolLock() {
+        static auto* lock = new std::mutex;
+        return *lock;
+    }
 };
 
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
     auto* state = reinterpret_cast<AsyncState*>(context);
-    if (!state) return;
-    switch (status) {
-        case INTERNET_STATUS_HANDLE_CREATED:
-            state->HandleCreated();
-            break;
-        case INTERNET_STATUS_REQUEST_COMPLETE: {
-            const auto* done = static_cast<const INTERNET_ASYNC_RESULT*>(info);
-            state->result = done->dwResult;
-            state->error = done->dwError;
-            SetEvent(state->completed);
-            break;
-        }
-        case INTERNET_STATUS_HANDLE_CLOSING:
-            state->HandleClosing();
-            break;
-        default:
-            break;
-    }
+    if (!state || status != INTERNET_STATUS_REQUEST_COMPLETE) return;
+    const auto* done = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+    state->result = done->dwResult;
+    state->error = done->dwError;
+    SetEvent(state->completed);
 }
 
 class Transfer {
 public:
     Transfer(const HttpGetOptions& options, HttpSink& sink)
-        : m_options(options), m_sink(sink), m_state(new AsyncState) {
-        m_state->buffer.resize(std::max<DWORD>({options.readSize, options.chunkSize, 1}));
+        : m_options(options),
+          m_sink(sink),
+          m_state(AsyncState::Take(std::max<DWORD>({options.readSize, options.chunkSize, 1}))) {
     }
     ~Transfer() {
         // Closing a request whose body is unread can take as long as reading the rest of it
@@ -82,8 +79,7 @@ public:
         auto close = [request = m_request, root = m_root, state = m_state, inFlight = m_inFlight] {
             if (request) InternetCloseHandle(request);
             if (root) InternetCloseHandle(root);
-            // With nothing in flight, WinINet is done with the state once its handles close.
-            if (!inFlight) state->TransferDone();
+            if (!inFlight) state->GiveBack();
         };
         if (abandoned) {
             try {
