@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -73,10 +74,24 @@ public:
         m_state->buffer.resize(std::max<DWORD>(options.chunkSize, 1));
     }
     ~Transfer() {
-        if (m_request) InternetCloseHandle(m_request);
-        if (m_root) InternetCloseHandle(m_root);
-        // With nothing in flight, WinINet is done with the state once the handles are closed.
-        if (!m_inFlight) m_state->TransferDone();
+        // Closing a request whose body is unread can take as long as reading the rest of it
+        // (WinINet may drain it to keep the connection), so an abandoned transfer's handles
+        // are closed on a thread of their own and the caller goes on at once.
+        const bool abandoned = m_abandoned;
+        auto close = [request = m_request, root = m_root, state = m_state, inFlight = m_inFlight] {
+            if (request) InternetCloseHandle(request);
+            if (root) InternetCloseHandle(root);
+            // With nothing in flight, WinINet is done with the state once its handles close.
+            if (!inFlight) state->TransferDone();
+        };
+        if (abandoned) {
+            try {
+                std::thread(close).detach();
+                return;
+            } catch (...) {
+            }
+        }
+        close();
     }
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
@@ -88,11 +103,13 @@ private:
 
     bool Open(const std::wstring& url, HttpResult& result);
     bool ReadHead(HttpResponseInfo& head) const;
-    bool QueryAvailable(DWORD& available, HttpResult& result);
     bool ReadChunk(DWORD wanted, HttpResult& result);
     Wait WaitForCompletion();
     bool StopRequested() const { return m_options.stopRequested && m_options.stopRequested(); }
-    HttpResult& Fail(HttpResult& result, HttpOutcome outcome, DWORD error = 0) const {
+    HttpResult& Fail(HttpResult& result, HttpOutcome outcome, DWORD error = 0) {
+        m_abandoned = m_abandoned || outcome == HttpOutcome::Stopped ||
+                      outcome == HttpOutcome::TimedOut || outcome == HttpOutcome::Refused ||
+                      outcome == HttpOutcome::SinkFailed;
         result.outcome = outcome;
         result.error = error;
         return result;
@@ -104,6 +121,7 @@ private:
     HINTERNET m_root = nullptr;
     HINTERNET m_request = nullptr;
     bool m_inFlight = false;
+    bool m_abandoned = false;  // stopped or timed out with the body unread
     DWORD m_lastActivity = GetTickCount();
 };
 
@@ -168,21 +186,6 @@ bool Transfer::ReadHead(HttpResponseInfo& head) const {
     return true;
 }
 
-bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
-    for (;;) {
-        if (InternetQueryDataAvailable(m_request, &available, 0, 0)) return true;
-        if (GetLastError() != ERROR_IO_PENDING)
-            return Fail(result, HttpOutcome::Failed, GetLastError()), false;
-        switch (WaitForCompletion()) {
-            case Wait::Stopped: return Fail(result, HttpOutcome::Stopped), false;
-            case Wait::TimedOut: return Fail(result, HttpOutcome::TimedOut), false;
-            case Wait::Completed: break;
-        }
-        if (!m_state->result) return Fail(result, HttpOutcome::Failed, m_state->error), false;
-        // Data has come (or the body has ended): asking again now answers at once.
-    }
-}
-
 bool Transfer::ReadChunk(DWORD wanted, HttpResult& result) {
     m_state->bytesRead = 0;
     if (InternetReadFile(m_request, m_state->buffer.data(), wanted, &m_state->bytesRead))
@@ -210,12 +213,8 @@ HttpResult Transfer::Run(const std::wstring& url) {
 
     for (;;) {
         if (StopRequested()) return Fail(result, HttpOutcome::Stopped);
-        DWORD available = 0;
-        if (!QueryAvailable(available, result)) return result;
-        if (available == 0) break;  // the server has ended the body
-        const auto wanted = std::min<DWORD>(available, static_cast<DWORD>(m_state->buffer.size()));
-        if (!ReadChunk(wanted, result)) return result;
-        if (m_state->bytesRead == 0) break;
+        if (!ReadChunk(static_cast<DWORD>(m_state->buffer.size()), result)) return result;
+        if (m_state->bytesRead == 0) break;  // the server has ended the body
         m_lastActivity = GetTickCount();
         result.received += m_state->bytesRead;
         if (head.hasLength && result.received > head.length)

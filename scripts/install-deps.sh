@@ -2,6 +2,7 @@
 # Installs what building and testing the Windows programs needs on Debian 12 (run as root).
 # Idempotent: returns at once when everything is already there.
 set -euo pipefail
+self="bash $(realpath "${BASH_SOURCE[0]}")"
 
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools cmake ninja-build googletest wine wine32:i386 wine64
           xvfb x11-apps xauth fonts-wqy-microhei imagemagick locales python3)
@@ -13,7 +14,8 @@ done
 
 if ((${#missing[@]})); then
   if [ "$(id -u)" -ne 0 ]; then
-    echo "install-deps: missing packages (${missing[*]}); run this script as root" >&2
+    echo "install-deps: packages missing: ${missing[*]}" >&2
+    echo "install-deps: as root, run: $self" >&2
     exit 1
   fi
   export DEBIAN_FRONTEND=noninteractive
@@ -29,6 +31,12 @@ for l in zh_CN.UTF-8 en_US.UTF-8; do
   locale -a 2>/dev/null | grep -qix "${l/UTF-8/utf8}" || need_locales+=("$l")
 done
 if ((${#need_locales[@]})); then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: locales missing: ${need_locales[*]} (Wine needs them for non-ASCII paths)" >&2
+    echo "install-deps: as root, run: $self" >&2
+    echo "install-deps: (it enables them in /etc/locale.gen and runs locale-gen)" >&2
+    exit 1
+  fi
   for l in "${need_locales[@]}"; do
     sed -i "s/^# *\(${l} UTF-8\)/\1/" /etc/locale.gen
     grep -q "^${l} UTF-8" /etc/locale.gen || echo "${l} UTF-8" >>/etc/locale.gen

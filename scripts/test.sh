@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test under Wine on a virtual display.
+# Installs what is missing, builds, and runs every test under Wine on a virtual display of
+# its own. One test run at a time per tree: a second one waits for the first to end.
+# Arguments go to ctest (for example -R framework).
 # The tests run the programs of scripts/test-preset.sh; the shipped 32-bit programs are always
 # built too.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source scripts/common.sh
+source scripts/x11.sh
+hold_lock test "another test run" scripts/test.sh "$@"
+
 bash scripts/install-deps.sh
 preset=$(scripts/test-preset.sh)
 if [ "$preset" != mingw-x86 ]; then
   QV_PRESET=mingw-x86 bash scripts/build.sh updater registrar Mervax SkinHu
 fi
 QV_PRESET=$preset bash scripts/build.sh
-# Tests always get a virtual display of their own, never the user's screen.
-DISPLAY=$(scripts/xvfb-display.sh "build/$preset/wineprefix.display")
-export DISPLAY
+# Tests always get a display of their own, never the user's screen nor another run's.
+start_own_xvfb
 status=0
 ctest --preset "$preset" "$@" || status=$?
 # The tests save BMP screenshots (what Windows writes); PNG copies are easier to look at.

@@ -28,7 +28,7 @@ mkdir -p "$(dirname "$prefix")"
   if [ ! -f "$prefix/system.reg" ]; then
     "$loader" wineboot -i >/dev/null 2>&1 || true
     # Without a window manager (Xvfb), Wine's managed windows take about two seconds to
-    # hide; unmanaged ones go at once. Only this test prefix is changed.
+    # hide; unmanaged ones go at once. Only the prefixes of this build tree are changed.
     "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
     wineserver -w
   fi
