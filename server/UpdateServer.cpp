@@ -94,9 +94,22 @@ UpdateServer::UpdateServer(ServerOptions options, ReleaseFolder& folder, Release
         const size_t perTick = std::max<size_t>(1, m_options.rateLimit / 10);
         m_rate = ev_token_bucket_cfg_new(EV_RATE_LIMIT_MAX, EV_RATE_LIMIT_MAX, perTick, perTick, &tick);
     }
+    // Signals are caught from here on, before anyone is told that the server listens.
+    std::signal(SIGPIPE, SIG_IGN);  // a client gone mid-download is an error code, not a signal
+    m_interrupt = evsignal_new(m_base, SIGINT, StopLoop, m_base);
+    m_terminate = evsignal_new(m_base, SIGTERM, StopLoop, m_base);
+    m_poll = event_new(m_base, -1, EV_PERSIST, PollFolder, &m_watch);
+    const auto ms = m_options.poll.count();
+    const timeval period{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
+    evsignal_add(m_interrupt, nullptr);
+    evsignal_add(m_terminate, nullptr);
+    event_add(m_poll, &period);
 }
 
 UpdateServer::~UpdateServer() {
+    event_free(m_poll);
+    event_free(m_terminate);
+    event_free(m_interrupt);
     evhttp_free(m_http);
     m_deadline.reset();
     if (m_rate) ev_token_bucket_cfg_free(m_rate);
@@ -117,21 +130,7 @@ bool UpdateServer::Listen(std::string& error) {
     return true;
 }
 
-void UpdateServer::Run() {
-    std::signal(SIGPIPE, SIG_IGN);  // a client gone mid-download is an error code, not a signal
-    event* interrupt = evsignal_new(m_base, SIGINT, StopLoop, m_base);
-    event* terminate = evsignal_new(m_base, SIGTERM, StopLoop, m_base);
-    event* poll = event_new(m_base, -1, EV_PERSIST, PollFolder, &m_watch);
-    const auto ms = m_options.poll.count();
-    const timeval period{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
-    evsignal_add(interrupt, nullptr);
-    evsignal_add(terminate, nullptr);
-    event_add(poll, &period);
-    event_base_dispatch(m_base);
-    event_free(poll);
-    event_free(terminate);
-    event_free(interrupt);
-}
+void UpdateServer::Run() { event_base_dispatch(m_base); }
 
 void UpdateServer::OnRequest(evhttp_request* request, void* self) {
     static_cast<UpdateServer*>(self)->Handle(request);

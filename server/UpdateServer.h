@@ -11,6 +11,7 @@
 #include "Replies.h"
 #include "RequestDeadline.h"
 
+struct event;
 struct event_base;
 struct evhttp;
 struct evhttp_request;
@@ -57,6 +58,9 @@ private:
     evhttp* m_http;
     std::unique_ptr<RequestDeadline> m_deadline;
     ev_token_bucket_cfg* m_rate = nullptr;
+    event* m_interrupt;
+    event* m_terminate;
+    event* m_poll;
     ReleasePtr m_repliesFor;
     Replies m_replies;
 };
