@@ -29,7 +29,7 @@ HWND CreateMainWindow(HINSTANCE instance, const std::wstring& text) {
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = L"QorvelDemoProgram";
     RegisterClassW(&windowClass);
     HWND window = CreateWindowExW(0, windowClass.lpszClassName, kEdition, WS_OVERLAPPEDWINDOW,

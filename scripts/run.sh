@@ -97,7 +97,7 @@ start_server() {
     sed 's/^/run.sh: /' "$log" >&2
     exit 1
   fi
-  echo "update-server: $(head -1 "$log")"
+  echo "update-server $(grep '^listening at' "$log")"
 }
 
 stop_server() {
@@ -125,8 +125,9 @@ show_log_and_screenshots() {
     fi
   done < <(scripts/wine-run.sh "$prefix" "$demo/updater-logwatch.exe" 90 2>/dev/null)
   [ "$taken" = 0 ] || wait "$taken" || true
-  for shot in "$shots"/run-download-*.png; do
-    [ -f "$shot" ] && echo "screenshot during the download: $shot"
+  local taken_shot
+  for taken_shot in "$shots"/run-download-*.png; do
+    [ -f "$taken_shot" ] && echo "screenshot during the download: $taken_shot"
   done
   wait_for_updater_end 30
 }
