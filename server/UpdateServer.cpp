@@ -235,7 +235,10 @@ void UpdateServer::SendProgram(evhttp_request* request, const Release& release) 
         bufferevent_set_rate_limit(
             evhttp_connection_get_bufferevent(evhttp_request_get_connection(request)), m_rate);
     evbuffer* content = evbuffer_new();
-    // The file goes out with sendfile: memory does not grow with it. The buffer owns `file`.
+    // The file goes out with sendfile, so memory does not grow with it: the buffer must say
+    // that it ends in a socket before the file is added, or the file is mapped into memory
+    // instead. The buffer owns `file`.
+    evbuffer_set_flags(content, EVBUFFER_FLAG_DRAINS_TO_FD);
     evbuffer_add_file(content, file, static_cast<ev_off_t>(part.first),
                       static_cast<ev_off_t>(part.length));
     evhttp_send_reply(request, status, reason, content);

@@ -10,6 +10,7 @@ server=$(pwd)/build/native/bin/update-server
 fixture=$(pwd)/build/native/tests/update-server/fixtures/v2_0_1_5.exe
 [ -x "$server" ] && [ -f "$fixture" ] || { echo "build the native preset first" >&2; exit 1; }
 work=$(mktemp -d)
+chmod 755 "$work"  # nginx's workers run as another user
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -49,7 +50,8 @@ path=$(curl -s "http://127.0.0.1:$ours/freeUpdate/update.asp?action=Auto" | cut 
 best() {
   local top=0 speed
   for _ in 1 2 3; do
-    speed=$(curl -s -o /dev/null -w '%{speed_download}' "http://127.0.0.1:$1/$path")
+    read -r code speed < <(curl -s -o /dev/null -w '%{http_code} %{speed_download}\n' "http://127.0.0.1:$1/$path")
+    [ "$code" = 200 ] || { echo "port $1 answered $code for /$path" >&2; exit 1; }
     speed=${speed%.*}
     ((speed > top)) && top=$speed
   done
@@ -62,8 +64,9 @@ echo "256 MiB download, MB/s: update-server $((a / 1000000)), nginx $((b / 10000
 rss() { awk '/VmRSS/ {print $2}' "/proc/$server_pid/status"; }
 before=$(rss)
 clients=()
-for _ in $(seq 1 50); do
-  curl -s -o /dev/null --limit-rate 40M "http://127.0.0.1:$ours/$path" &
+started=$SECONDS
+for n in $(seq 1 50); do
+  curl -s -o /dev/null --limit-rate 40M -w '%{size_download}\n' "http://127.0.0.1:$ours/$path" >"$work/client-$n" &
   clients+=($!)
 done
 peak=$before
@@ -76,4 +79,6 @@ for _ in $(seq 1 100); do
   sleep 0.2
 done
 wait "${clients[@]}" 2>/dev/null || true
-echo "resident memory of update-server: $before KiB idle, at most $peak KiB while 50 clients downloaded 256 MiB each"
+bytes=$(cat "$work"/client-* | awk '{s += $1} END {printf "%.0f", s}')
+echo "resident memory of update-server: $before KiB idle, at most $peak KiB while 50 clients" \
+  "downloaded $((bytes / 1048576)) MiB in all over $((SECONDS - started)) s"
