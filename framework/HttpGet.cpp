@@ -71,7 +71,7 @@ class Transfer {
 public:
     Transfer(const HttpGetOptions& options, HttpSink& sink)
         : m_options(options), m_sink(sink), m_state(new AsyncState) {
-        m_state->buffer.resize(std::max<DWORD>(options.chunkSize, 1));
+        m_state->buffer.resize(std::max<DWORD>({options.readSize, options.chunkSize, 1}));
     }
     ~Transfer() {
         // Closing a request whose body is unread can take as long as reading the rest of it
@@ -219,8 +219,14 @@ HttpResult Transfer::Run(const std::wstring& url) {
         result.received += m_state->bytesRead;
         if (head.hasLength && result.received > head.length)
             return Fail(result, HttpOutcome::Failed, ERROR_INVALID_DATA);
-        if (!m_sink.Write(m_state->buffer.data(), m_state->bytesRead))
-            return Fail(result, HttpOutcome::SinkFailed);
+        // The sink sees chunks of at most chunkSize bytes, and a stop between any two.
+        const DWORD chunk = std::max<DWORD>(m_options.chunkSize, 1);
+        for (DWORD at = 0; at < m_state->bytesRead; at += chunk) {
+            if (at > 0 && StopRequested()) return Fail(result, HttpOutcome::Stopped);
+            const DWORD size = std::min(chunk, m_state->bytesRead - at);
+            if (!m_sink.Write(m_state->buffer.data() + at, size))
+                return Fail(result, HttpOutcome::SinkFailed);
+        }
     }
     // A connection closed early ends like a whole body: only the count tells them apart.
     result.outcome = head.hasLength && result.received != head.length ? HttpOutcome::Truncated

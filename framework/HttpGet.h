@@ -33,7 +33,8 @@ struct HttpGetOptions {
     std::wstring headers;  // extra request headers, lines joined by CR LF
     DWORD flags = 0;       // InternetOpenUrl's flags
     bool resetCacheSession = false;
-    DWORD chunkSize = 16384;
+    DWORD chunkSize = 16384;   // the most the sink is handed at once
+    DWORD readSize = 65536;    // the most asked of WinINet at once: fewer, larger reads
     DWORD idleTimeoutMs = 60000;          // nothing received for this long ends the transfer
     std::function<bool()> stopRequested;  // asked between chunks and while waiting
 };
