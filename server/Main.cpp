@@ -154,7 +154,9 @@ int Serve(const CommandLine& line) {
         std::fprintf(stderr, "update-server: serving %s (%s, %llu bytes)\n", first->version.c_str(),
                      first->programName.c_str(), static_cast<unsigned long long>(first->size));
         first.reset();
-        std::printf("listening at %s\n", server.PublicBase().c_str());
+        std::fprintf(stderr, "update-server: download addresses start with %s\n",
+                     server.PublicBase().c_str());
+        std::printf("listening at %s\n", server.ListenAddress().c_str());
         std::fflush(stdout);
         server.Run();
         std::fprintf(stderr, "update-server: stopped\n");

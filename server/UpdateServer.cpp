@@ -130,6 +130,10 @@ bool UpdateServer::Listen(std::string& error) {
     return true;
 }
 
+std::string UpdateServer::ListenAddress() const {
+    return DefaultPublicBase(m_options.host, m_options.port);
+}
+
 void UpdateServer::Run() { event_base_dispatch(m_base); }
 
 void UpdateServer::OnRequest(evhttp_request* request, void* self) {

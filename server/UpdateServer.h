@@ -40,6 +40,8 @@ public:
     // Binds the listening socket; false with `error` set when it cannot.
     bool Listen(std::string& error);
     const std::string& PublicBase() const { return m_options.publicBase; }
+    // Where it listens, as an address: "http://127.0.0.1:8080/".
+    std::string ListenAddress() const;
     // Serves until SIGINT or SIGTERM.
     void Run();
 

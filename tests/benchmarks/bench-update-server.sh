@@ -10,7 +10,6 @@ server=$(pwd)/build/native/bin/update-server
 fixture=$(pwd)/build/native/tests/update-server/fixtures/v2_0_1_5.exe
 [ -x "$server" ] && [ -f "$fixture" ] || { echo "build the native preset first" >&2; exit 1; }
 work=$(mktemp -d)
-chmod 755 "$work"  # nginx's workers run as another user
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -33,8 +32,11 @@ pids+=("$server_pid")
 "$server" export --public-url http://127.0.0.1:$theirs/ --listen 127.0.0.1:$theirs "$release" "$work/export" >/dev/null
 temps=""
 for kind in client_body proxy fastcgi uwsgi scgi; do temps+="${kind}_temp_path $work/$kind; "; done
+# Started by root, nginx's workers would run as "nobody", who cannot read the private folder.
+user=""
+[ "$(id -u)" = 0 ] && user="user root;"
 cat >"$work/nginx.conf" <<EOF_CONF
-daemon on; worker_processes 1; pid $work/nginx.pid; error_log $work/error.log;
+$user daemon on; worker_processes 1; pid $work/nginx.pid; error_log $work/error.log;
 events { worker_connections 1024; }
 http { access_log off; sendfile on; $temps include $work/export/nginx-server.conf; }
 EOF_CONF

@@ -84,6 +84,8 @@ def start(args):
     temp = " ".join(f"{kind}_temp_path {state}/{kind};"
                     for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
     with open(os.path.join(state, "nginx.conf"), "w") as f:
+        # Started by root, nginx's workers would run as "nobody", who may not reach this folder.
+        f.write("user root;\n" if os.geteuid() == 0 else "")
         f.write(f"daemon on; worker_processes 1; pid {state}/nginx.pid; error_log {state}/error.log;\n"
                 f"events {{ worker_connections 64; }}\n"
                 f"http {{ access_log off; {temp} include {state}/export/nginx-server.conf; }}\n")
