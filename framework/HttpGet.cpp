@@ -9,6 +9,7 @@
 namespace {
 
 constexpr DWORD kPollMs = 25;
+constexpr DWORD kPlentyBytes = 8192;
 
 // What WinINet's callback thread shares with the transfer. WinINet may still call back, or
 // write into the buffer of a read it has not finished, after the transfer has given up; so
@@ -103,6 +104,8 @@ private:
 
     bool Open(const std::wstring& url, HttpResult& result);
     bool ReadHead(HttpResponseInfo& head) const;
+    bool Finish(BOOL answered, HttpResult& result);
+    bool QueryAvailable(DWORD& available, HttpResult& result);
     bool ReadChunk(DWORD wanted, HttpResult& result);
     Wait WaitForCompletion();
     bool StopRequested() const { return m_options.stopRequested && m_options.stopRequested(); }
@@ -121,7 +124,8 @@ private:
     HINTERNET m_root = nullptr;
     HINTERNET m_request = nullptr;
     bool m_inFlight = false;
-    bool m_abandoned = false;  // stopped or timed out with the body unread
+    bool m_abandoned = false;
+    bool m_plentiful = false;  // the last read filled the whole buffer  // stopped or timed out with the body unread
     DWORD m_lastActivity = GetTickCount();
 };
 
@@ -150,15 +154,8 @@ bool Transfer::Open(const std::wstring& url, HttpResult& result) {
                                  static_cast<DWORD>(m_options.headers.size()), m_options.flags,
                                  reinterpret_cast<DWORD_PTR>(m_state));
     if (m_request) return true;
-    if (GetLastError() != ERROR_IO_PENDING)
-        return Fail(result, HttpOutcome::Failed, GetLastError()), false;
-    switch (WaitForCompletion()) {
-        case Wait::Stopped: return Fail(result, HttpOutcome::Stopped), false;
-        case Wait::TimedOut: return Fail(result, HttpOutcome::TimedOut), false;
-        case Wait::Completed: break;
-    }
+    if (!Finish(false, result)) return false;
     m_request = reinterpret_cast<HINTERNET>(m_state->result.load());
-    if (!m_request) return Fail(result, HttpOutcome::Failed, m_state->error), false;
     return true;
 }
 
@@ -186,10 +183,10 @@ bool Transfer::ReadHead(HttpResponseInfo& head) const {
     return true;
 }
 
-bool Transfer::ReadChunk(DWORD wanted, HttpResult& result) {
-    m_state->bytesRead = 0;
-    if (InternetReadFile(m_request, m_state->buffer.data(), wanted, &m_state->bytesRead))
-        return true;
+// Sees a WinINet call through: at once when it answered, otherwise by waiting for its
+// completion. False, with the outcome set, when it failed, was stopped or timed out.
+bool Transfer::Finish(BOOL answered, HttpResult& result) {
+    if (answered) return true;
     if (GetLastError() != ERROR_IO_PENDING)
         return Fail(result, HttpOutcome::Failed, GetLastError()), false;
     switch (WaitForCompletion()) {
@@ -199,6 +196,21 @@ bool Transfer::ReadChunk(DWORD wanted, HttpResult& result) {
     }
     if (!m_state->result) return Fail(result, HttpOutcome::Failed, m_state->error), false;
     return true;
+}
+
+bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
+    for (;;) {
+        const BOOL answered = InternetQueryDataAvailable(m_request, &available, 0, 0);
+        if (!Finish(answered, result)) return false;
+        if (answered) return true;
+        // Data has come (or the body has ended): asking again now answers at once.
+    }
+}
+
+bool Transfer::ReadChunk(DWORD wanted, HttpResult& result) {
+    m_state->bytesRead = 0;
+    return Finish(InternetReadFile(m_request, m_state->buffer.data(), wanted, &m_state->bytesRead),
+                  result);
 }
 
 HttpResult Transfer::Run(const std::wstring& url) {
@@ -213,8 +225,21 @@ HttpResult Transfer::Run(const std::wstring& url) {
 
     for (;;) {
         if (StopRequested()) return Fail(result, HttpOutcome::Stopped);
-        if (!ReadChunk(static_cast<DWORD>(m_state->buffer.size()), result)) return result;
+        // A read waits until it has all it asked for. While data comes in plenty, ask for a
+        // whole buffer; otherwise only for what has arrived, so that each piece is handed on
+        // (and shown) as soon as it is there.
+        const auto buffer = static_cast<DWORD>(m_state->buffer.size());
+        DWORD wanted = buffer;
+        if (!m_plentiful) {
+            DWORD available = 0;
+            if (!QueryAvailable(available, result)) return result;
+            if (available == 0) break;  // the server has ended the body
+            wanted = std::min(available, buffer);
+        }
+        if (!ReadChunk(wanted, result)) return result;
         if (m_state->bytesRead == 0) break;  // the server has ended the body
+        // A full buffer, or as much as WinINet keeps at hand, means more is waiting.
+        m_plentiful = m_state->bytesRead == buffer || m_state->bytesRead >= kPlentyBytes;
         m_lastActivity = GetTickCount();
         result.received += m_state->bytesRead;
         if (head.hasLength && result.received > head.length)

@@ -121,7 +121,8 @@ int wmain(int argc, wchar_t** argv) {
         stoppedAt = Now();
         stop = true;
     });
-    DownloadHooks hooks{[&stop] { return stop.load(); }, {}};
+    DownloadHooks hooks;
+    hooks.stopRequested = [&stop] { return stop.load(); };
     DownloadFile(dialog, ToGbk(url), folder + L"\\stopped.exe", hooks);
     const double stopMs = 1000.0 * Seconds(stoppedAt, Now());
     stopper.join();

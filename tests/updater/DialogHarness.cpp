@@ -4,6 +4,7 @@
 
 // The tests point the dialog's addresses at servers of their own where they need one.
 const char kUpdaterSiteUrl[] = "http://127.0.0.1:9/";
+const char kUpdaterReleaseKey[] = "";
 
 TestApp& TheTestApp() {
     static TestApp app;

@@ -195,6 +195,10 @@ TEST(DialogTemplate, ControlsAsCreatedInTabOrder) {
         const RECT wanted = PixelsOf(dialog, want);
         EXPECT_EQ(place.left, wanted.left);
         EXPECT_EQ(place.top, wanted.top);
+        // The links fit themselves to their text: only their origin is the template's.
+        const bool link =
+            want.id == IDC_LINK_HOME || want.id == IDC_LINK_MANUAL || want.id == IDC_LINK_LOG;
+        if (link) continue;
         EXPECT_EQ(place.right, wanted.right);
         EXPECT_EQ(place.bottom, wanted.bottom);
     }

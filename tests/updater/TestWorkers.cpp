@@ -18,12 +18,15 @@ UINT LoadInfoProc(LPVOID) {
 // test), then gives the button back and clears the marker.
 UINT AutoUpdateProc(LPVOID parameter) {
     auto* dialog = static_cast<UpdateDialog*>(parameter);
-    ++Workers().runStarts;
     {
         ObjectLifetime::Access access(dialog);
+        if (access) {
+            dialog->m_btnStart.EnableWindow(false);
+            dialog->m_bDownloadRunning = 1;
+        }
+        // Counted once the run holds Start, so a test that sees the start sees that too.
+        ++Workers().runStarts;
         if (!access) return 0;
-        dialog->m_btnStart.EnableWindow(false);
-        dialog->m_bDownloadRunning = 1;
     }
     WaitForSingleObject(Workers().releaseRun, 20000);
     ObjectLifetime::Access access(dialog);

@@ -25,7 +25,9 @@ DownloadRun RunDownload(const GbkString& url, const std::wstring& target,
     DownloadRun run;
     std::atomic<bool> stop{false}, replaced{false}, done{false};
     std::atomic<DWORD> stoppedAt{0};
-    DownloadHooks hooks{[&stop] { return stop.load(); }, [&replaced] { replaced = true; }};
+    DownloadHooks hooks;
+    hooks.stopRequested = [&stop] { return stop.load(); };
+    hooks.replaced = [&replaced] { replaced = true; };
     std::thread worker([&] {
         run.result = DownloadFile(window, url, target, hooks);
         done = true;

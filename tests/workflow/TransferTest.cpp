@@ -204,3 +204,14 @@ TEST_F(Download, AHeldTargetIsWaitedForWithinABound) {
         }
     }
 }
+
+// Run with the file size limited (see the CMakeLists): a write that fails half-way, as on a
+// full disk, leaves the installed program as it was.
+TEST_F(Download, AFailedWriteLeavesTheProgramAsItWas) {
+    if (GetEnvironmentVariableW(L"QV_WRITES_LIMITED", nullptr, 0) == 0) GTEST_SKIP();
+    const std::string big = ProgramBytes(12 << 20, 3);
+    Server().Script("/big.exe", {.body = big});
+    const DownloadRun run = RunDownload(Url("/big.exe"), m_target);
+    EXPECT_EQ(run.result, -1);
+    ExpectUnchanged(run, "full disk");
+}

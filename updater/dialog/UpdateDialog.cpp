@@ -56,6 +56,8 @@ BOOL UpdateDialog::OnInitDialog() {
     ModalDialog::OnInitDialog();
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    m_btnStart.LoadIcons(IDI_START, 0);
+    m_btnStop.LoadIcons(IDI_STOP, 0);
     SetTimer(m_hWnd, kStartTimer, kStartTimerPeriodMs, nullptr);
     return TRUE;
 }

@@ -12,6 +12,8 @@
 
 #include "Controls.h"
 #include "GbkString.h"
+#include "ImageButton.h"
+#include "LinkLabel.h"
 #include "ModalDialog.h"
 #include "WorkerThread.h"
 
@@ -21,8 +23,10 @@ constexpr UINT WM_DOWNLOAD_PROGRESS = WM_USER + 101;
 // "Lines are waiting in the log queue": sent by workers, no payload.
 constexpr UINT WM_APPEND_LOG = WM_APP + 1;
 
-// The site base URL compiled into the program that links the dialog.
+// The site base URL compiled into the program that links the dialog, and the vendor's public
+// release key (base64 of the raw 64-byte X and Y; empty when releases are not signed).
 extern const char kUpdaterSiteUrl[];
+extern const char kUpdaterReleaseKey[];
 
 class UpdateDialog : public ModalDialog {
 public:
@@ -51,12 +55,12 @@ public:
     // Set by a run of ours once the new main program stands in place: only then does the
     // notice of 100 finish the update, and only once.
     std::atomic<bool> m_bNewVersionInPlace{false};
-    Button m_btnStop;
-    StaticText m_lnkLog;
-    Button m_btnStart;
+    ImageButton m_btnStop;
+    LinkLabel m_lnkLog;
+    ImageButton m_btnStart;
     Edit m_editLog;
-    StaticText m_lnkHome;
-    StaticText m_lnkManual;
+    LinkLabel m_lnkHome;
+    LinkLabel m_lnkManual;
     ProgressBar m_progressFile;
     ProgressBar m_progressStage;
     GbkString m_strLog;

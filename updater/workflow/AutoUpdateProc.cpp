@@ -2,7 +2,9 @@
 #include "DownloadFile.h"
 #include "KillProcess.h"
 #include "LocalFiles.h"
+#include "ReleaseSignature.h"
 #include "ServerProtocol.h"
+#include "SignedRecord.h"
 #include "StagedFile.h"
 #include "VersionOrder.h"
 #include "WorkerProcs.h"
@@ -11,6 +13,24 @@ namespace {
 
 const char kMainProgramName[] = "Tanvik体验版.exe";
 const wchar_t kMainProgramSuffix[] = L"\\Tanvik体验版.exe";
+const char kCheckFailed[] = "* 更新文件校验失败,已保留当前版本!";
+
+// The offer as the record gives it. With a release key compiled in, only a record that the
+// key's owner signed counts, and its file must be the one the record names.
+bool ReadOffer(const GbkString& reply, UpdateRecord& offer, DownloadHooks& hooks) {
+    if (kUpdaterReleaseKey[0] == '\0') {
+        offer = CutUpdateRecord(reply);
+        return true;
+    }
+    SignedRecord record;
+    ReleaseKey key;
+    if (!ParseSignedRecord(reply, record) || !key.Load(kUpdaterReleaseKey) ||
+        !key.Verifies(record.signedBytes, record.signature))
+        return false;
+    offer = {record.version, record.address};
+    hooks.expected = ExpectedFile{record.size, record.digest};
+    return true;
+}
 
 // Every run, however it ends, clears the run marker and gives the Start button back.
 class RunEnd {
@@ -73,7 +93,12 @@ int RunStages(const DialogLink& link, const RunSettings& settings) {
     link.Log("* 分析更新列表完毕…");
     link.SetStage(2);
 
-    const UpdateRecord offer = CutUpdateRecord(reply);
+    UpdateRecord offer;
+    DownloadHooks hooks;
+    if (!ReadOffer(reply, offer, hooks)) {
+        link.Log(kCheckFailed);
+        return 3;
+    }
     const std::wstring target = GetModuleDir(kMainProgramSuffix);
     // The installed version as the file has it now, whatever the other worker has read.
     if (!IsNewerVersion(GetFileVersionString(target), offer.version)) {
@@ -83,8 +108,8 @@ int RunStages(const DialogLink& link, const RunSettings& settings) {
     if (link.StopRequested()) return 3;
     KillProcessByName(kMainProgramName);
     link.Log("* 发现新版本,正在下载最新版本!…");
-    DownloadHooks hooks;
     hooks.stopRequested = link.Stopper();
+    hooks.rejected = [&link] { link.Log(kCheckFailed); };
     hooks.replaced = [&link] {
         link.With([](UpdateDialog& dialog) { dialog.m_bNewVersionInPlace = true; });
     };

@@ -7,6 +7,7 @@
 #include "CodePage.h"
 #include "DownloadMeter.h"
 #include "HttpGet.h"
+#include "ReleaseSignature.h"
 #include "StagedFile.h"
 #include "UpdateDialog.h"
 #include "resource_ids.h"
@@ -30,11 +31,14 @@ bool IsIdentity(const std::wstring& encoding) {
 
 class DownloadSink : public HttpSink {
 public:
-    DownloadSink(HWND notify, StagedFile& file) : m_notify(notify), m_file(file) {}
+    DownloadSink(HWND notify, StagedFile& file, const std::optional<ExpectedFile>& expected)
+        : m_notify(notify), m_file(file), m_expected(expected) {}
 
     bool Begin(const HttpResponseInfo& response) override {
         if (response.status != 200 || !IsIdentity(response.encoding)) return false;
         if (response.hasLength && response.length == 0) return false;
+        if (m_expected && response.hasLength && response.length != m_expected->size)
+            return Reject();
         m_meter.emplace(response.hasLength ? response.length : 0);
         m_startTick = timeGetTime();
         return m_file.Open();
@@ -43,6 +47,8 @@ public:
     bool Write(const char* data, DWORD size) override {
         if (!LooksLikeProgram(data, size) || !m_file.Write(data, size)) return false;
         const DownloadFigures figures = m_meter->AddChunk(size);
+        if (m_expected && (m_meter->Received() > m_expected->size || !m_digest.Add(data, size)))
+            return Reject();
         ShowFigures(figures);
         // The notice with 100 finishes the update: it waits until the file is in place.
         if (figures.percent < 100) Notify(figures.percent);
@@ -50,11 +56,19 @@ public:
         return true;
     }
 
-    // After the whole body: false when it cannot be a program.
+    // After the whole body: false when it cannot be a program, or is not the expected file.
     bool Finish() {
         if (m_pending) ShowFigures(*m_pending, true);
-        return m_head == "MZ";
+        if (m_head != "MZ") return false;
+        if (!m_expected) return true;
+        std::array<uint8_t, 32> digest{};
+        if (m_meter->Received() != m_expected->size || !m_digest.Finish(digest) ||
+            digest != m_expected->sha256)
+            return Reject();
+        return true;
     }
+
+    bool Rejected() const { return m_rejected; }
 
     void Notify(int percent) {
         if (percent == m_lastNotice) return;
@@ -63,6 +77,11 @@ public:
     }
 
 private:
+    bool Reject() {
+        m_rejected = true;
+        return false;
+    }
+
     // Every Windows program starts with "MZ"; an error page or a portal's HTML does not.
     bool LooksLikeProgram(const char* data, DWORD size) {
         for (DWORD i = 0; i < size && m_head.size() < 2; ++i) m_head += data[i];
@@ -92,6 +111,9 @@ private:
     bool m_shownOnce = false;
     DWORD m_lastShown = 0;
     std::optional<DownloadFigures> m_pending;
+    const std::optional<ExpectedFile>& m_expected;
+    Sha256 m_digest;  // taken as the chunks arrive, not in a second pass
+    bool m_rejected = false;
 };
 
 HttpGetOptions DownloadOptions(const StopCheck& stopRequested) {
@@ -115,10 +137,12 @@ HttpGetOptions DownloadOptions(const StopCheck& stopRequested) {
 int DownloadFile(HWND notify, const GbkString& url, const std::wstring& path,
                  const DownloadHooks& hooks) {
     StagedFile file(path);
-    DownloadSink sink(notify, file);
+    DownloadSink sink(notify, file, hooks.expected);
     const HttpResult result = HttpGet(ToWide(url), DownloadOptions(hooks.stopRequested), sink);
     if (result.outcome == HttpOutcome::Stopped) return 0;
-    if (result.outcome != HttpOutcome::Complete || !sink.Finish()) return -1;
+    const bool whole = result.outcome == HttpOutcome::Complete && sink.Finish();
+    if (sink.Rejected() && hooks.rejected) hooks.rejected();
+    if (!whole) return -1;
     // From here the download is whole: a Stop no longer cancels it.
     if (!file.Commit()) return -1;
     if (hooks.replaced) hooks.replaced();

@@ -7,15 +7,26 @@
 
 #include <windows.h>
 
+#include <array>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "GbkString.h"
 #include "ServerProtocol.h"
 
+// What a signed release says its file is.
+struct ExpectedFile {
+    uint64_t size = 0;
+    std::array<uint8_t, 32> sha256{};
+};
+
 struct DownloadHooks {
     StopCheck stopRequested;         // Stop was pressed, or the dialog has gone
     std::function<void()> replaced;  // the new file stands in the target's place
+    std::optional<ExpectedFile> expected;  // the body must be exactly this file
+    std::function<void()> rejected;  // the body was not the expected file
 };
 
 // 0 when the new file is in place or the download was stopped, -1 on any failure.

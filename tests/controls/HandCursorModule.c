@@ -1,0 +1,1 @@
+int HandCursorModulePlaceholder(void) { return 0; }
