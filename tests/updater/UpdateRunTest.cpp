@@ -52,7 +52,8 @@ class UpdateRun : public testing::Test {
 protected:
     void SetUp() override {
         m_server.Reset();
-        ASSERT_TRUE(CopyFileTo(RunningProgramFolder() + L"\\testsite\\updater.exe", Path(L"updater.exe")));
+        ASSERT_TRUE(CopyFileTo(RunningProgramFolder() + L"\\" + SiteFolder() + L"\\updater.exe",
+                               Path(L"updater.exe")));
         ASSERT_TRUE(CopyFileTo(BuiltProgramPath(L"SkinHu.dll"), Path(L"SkinHu.dll")));
         ASSERT_TRUE(CopyFileTo(Fixture(L"edition_trial_1_0_0_1.exe"), m_installed));
         ASSERT_TRUE(CopyFileTo(Fixture(L"edition_commercial.exe"), Path(L"Tanvik商业版.exe")));
@@ -63,6 +64,8 @@ protected:
     }
 
     std::wstring Path(const std::wstring& name) const { return m_folder.File(name); }
+    // The folder of the test build of updater.exe to install.
+    virtual std::wstring SiteFolder() const { return L"testsite"; }
 
     // Serves an offer of version 1.0.0.2 at /new.exe.
     void OfferNewVersion(const Reply& download) {
@@ -285,4 +288,81 @@ TEST_F(UpdateRun, WholeUpdatesFromTheVendorsServerAndFromNginx) {
         for (int i = 0; i < 100 && !FileExists(Path(L"commercial-started.txt")); ++i) Sleep(50);
         EXPECT_TRUE(FileExists(Path(L"commercial-started.txt")));
     }
+}
+
+namespace {
+const wchar_t kCheckFailed[] = L"* 更新文件校验失败,已保留当前版本!";
+
+class SignedUpdateRun : public UpdateRun {
+protected:
+    std::wstring SiteFolder() const override { return L"testsite-signed"; }
+    std::string Record(const wchar_t* name) const {
+        std::string record;
+        EXPECT_TRUE(ReadFileBytes(RunningProgramFolder() + L"\\testsite-signed\\" + name, record));
+        return record;
+    }
+};
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+}  // namespace
+
+// With the vendor's key compiled in, only what the vendor signed is installed.
+TEST_F(SignedUpdateRun, OnlyTheSignedFileIsInstalled) {
+    const std::string good = Record(L"record.txt");
+    const size_t sig = good.find("sig=") + 10;
+    std::string flipped = good;
+    flipped[sig] = flipped[sig] == 'A' ? 'B' : 'A';
+    std::string changedByte = m_newBytes;
+    changedByte[changedByte.size() / 2] ^= 0x01;
+    const std::string unsigned_ = good.substr(0, good.find("sha256="));
+    struct Case {
+        const char* name;
+        std::string record;
+        std::string served;
+        bool recordAtFault;
+    };
+    const Case cases[] = {
+        {"wrong key", Record(L"record-other-key.txt"), m_newBytes, true},
+        {"flipped signature", flipped, m_newBytes, true},
+        {"altered version", Replaced(good, "#1.0.0.2#", "#1.0.0.3#"), m_newBytes, true},
+        {"altered address", Replaced(good, "/new.exe#", "/new2.exe#"), m_newBytes, true},
+        {"unsigned", unsigned_, m_newBytes, true},
+        {"one byte changed", good, changedByte, false},
+        {"longer file", good, m_newBytes + "tail", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_server.Script(kCheck, {.body = "true"});
+        m_server.Script(kList, {.body = c.record});
+        m_server.Script("/new.exe", {.body = c.served});
+        m_server.Script("/new2.exe", {.body = c.served});
+        ASSERT_TRUE(Start(L"AutoUpdate"));
+        ASSERT_TRUE(WaitForRunEnd());
+        const std::vector<std::wstring> expected =
+            c.recordAtFault
+                ? std::vector<std::wstring>{kConnecting, kConnected, kAnalysed, kCheckFailed}
+                : std::vector<std::wstring>{kConnecting, kConnected, kAnalysed, kDownloading,
+                                            kCheckFailed, kFailed};
+        EXPECT_EQ(Lines(m_log), expected);
+        EXPECT_EQ(Stage(), 3);
+        EXPECT_EQ(m_trial->WaitForExit(c.recordAtFault ? 0 : 5000), !c.recordAtFault);
+        ExpectInstalledUnchanged();
+        PostMessageW(m_dialog, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(m_updater->WaitForExit(10000));
+        if (!c.recordAtFault) {
+            ASSERT_TRUE(StartTrial());
+        }
+    }
+
+    OfferNewVersion({.body = m_newBytes});
+    m_server.Script(kList, {.body = good});
+    ASSERT_TRUE(Start(L"AutoUpdate"));
+    ASSERT_TRUE(Watch([] { return false; }, 60000)) << "the updater did not finish";
+    std::string now;
+    ASSERT_TRUE(ReadFileBytes(m_installed, now));
+    EXPECT_TRUE(now == m_newBytes) << "the signed release was not installed";
 }

@@ -32,7 +32,9 @@ bool IsIdentity(const std::wstring& encoding) {
 class DownloadSink : public HttpSink {
 public:
     DownloadSink(HWND notify, StagedFile& file, const std::optional<ExpectedFile>& expected)
-        : m_notify(notify), m_file(file), m_expected(expected) {}
+        : m_notify(notify), m_file(file), m_expected(expected) {
+        if (m_expected) m_digest.emplace();
+    }
 
     bool Begin(const HttpResponseInfo& response) override {
         if (response.status != 200 || !IsIdentity(response.encoding)) return false;
@@ -47,7 +49,7 @@ public:
     bool Write(const char* data, DWORD size) override {
         if (!LooksLikeProgram(data, size) || !m_file.Write(data, size)) return false;
         const DownloadFigures figures = m_meter->AddChunk(size);
-        if (m_expected && (m_meter->Received() > m_expected->size || !m_digest.Add(data, size)))
+        if (m_expected && (m_meter->Received() > m_expected->size || !m_digest->Add(data, size)))
             return Reject();
         ShowFigures(figures);
         // The notice with 100 finishes the update: it waits until the file is in place.
@@ -62,7 +64,7 @@ public:
         if (m_head != "MZ") return false;
         if (!m_expected) return true;
         std::array<uint8_t, 32> digest{};
-        if (m_meter->Received() != m_expected->size || !m_digest.Finish(digest) ||
+        if (m_meter->Received() != m_expected->size || !m_digest->Finish(digest) ||
             digest != m_expected->sha256)
             return Reject();
         return true;
@@ -112,7 +114,8 @@ private:
     DWORD m_lastShown = 0;
     std::optional<DownloadFigures> m_pending;
     const std::optional<ExpectedFile>& m_expected;
-    Sha256 m_digest;  // taken as the chunks arrive, not in a second pass
+    // Taken as the chunks arrive, not in a second pass; only for a signed release.
+    std::optional<BackgroundSha256> m_digest;
     bool m_rejected = false;
 };
 

@@ -89,3 +89,71 @@ bool Sha256::Add(const void* data, ULONG size) {
 bool Sha256::Finish(std::array<uint8_t, 32>& digest) {
     return m_hash && Succeeded(BCryptFinishHash(m_hash, digest.data(), 32, 0));
 }
+
+struct BackgroundSha256::Queue {
+    static constexpr size_t kMaxQueuedBytes = 8 << 20;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<std::vector<uint8_t>> pieces;
+    size_t queuedBytes = 0;
+    bool ended = false;
+    bool failed = false;
+    Sha256 digest;
+    std::thread worker;
+
+    void Run() {
+        for (;;) {
+            std::vector<uint8_t> piece;
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [this] { return ended || !pieces.empty(); });
+                if (pieces.empty()) return;
+                piece = std::move(pieces.front());
+                pieces.pop_front();
+                queuedBytes -= piece.size();
+            }
+            changed.notify_all();
+            if (!digest.Add(piece.data(), static_cast<ULONG>(piece.size()))) failed = true;
+        }
+    }
+};
+
+BackgroundSha256::BackgroundSha256() : m_queue(new Queue) {
+    m_queue->worker = std::thread([queue = m_queue] { queue->Run(); });
+}
+
+BackgroundSha256::~BackgroundSha256() {
+    {
+        std::lock_guard<std::mutex> hold(m_queue->lock);
+        m_queue->ended = true;
+        m_queue->pieces.clear();
+    }
+    m_queue->changed.notify_all();
+    if (m_queue->worker.joinable()) m_queue->worker.join();
+    delete m_queue;
+}
+
+bool BackgroundSha256::Add(const void* data, ULONG size) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    {
+        std::unique_lock<std::mutex> hold(m_queue->lock);
+        m_queue->changed.wait(hold, [this] {
+            return m_queue->queuedBytes < Queue::kMaxQueuedBytes || m_queue->ended;
+        });
+        if (m_queue->ended) return false;
+        m_queue->pieces.emplace_back(bytes, bytes + size);
+        m_queue->queuedBytes += size;
+    }
+    m_queue->changed.notify_all();
+    return true;
+}
+
+bool BackgroundSha256::Finish(std::array<uint8_t, 32>& digest) {
+    {
+        std::lock_guard<std::mutex> hold(m_queue->lock);
+        m_queue->ended = true;
+    }
+    m_queue->changed.notify_all();
+    m_queue->worker.join();
+    return !m_queue->failed && m_queue->digest.Finish(digest);
+}
