@@ -32,6 +32,13 @@ mkdir -p "$(dirname "$prefix")"
     "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
     wineserver -w
   fi
+  # Wine draws caption buttons with its Marlett font, which fontconfig does not find: without
+  # the file in the prefix they show as "0 1 r".
+  marlett=/usr/share/wine/fonts/marlett.ttf
+  if [ -f "$marlett" ] && [ ! -f "$prefix/drive_c/windows/Fonts/marlett.ttf" ]; then
+    mkdir -p "$prefix/drive_c/windows/Fonts"
+    cp "$marlett" "$prefix/drive_c/windows/Fonts/"
+  fi
 ) 9>"$prefix.lock"
 
 exec "$loader" "$@"

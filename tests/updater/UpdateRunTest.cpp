@@ -264,6 +264,32 @@ TEST_F(UpdateRun, AServerSilentForAMinuteFailsTheUpdate) {
     PostMessageW(m_dialog, WM_CLOSE, 0, 0);
 }
 
+// The vendor's own sites, started by the ctest fixture vendor_sites: update-server, and nginx
+// serving its export, both offering edition 1.0.0.2. Each updater copy has one as its site.
+TEST_F(UpdateRun, WholeUpdatesFromTheVendorsServerAndFromNginx) {
+    for (const std::wstring site : {L"vendorsite", L"nginxsite"}) {
+        SCOPED_TRACE(std::string(site.begin(), site.end()));
+        if (!m_trial || m_trial->WaitForExit(0)) {
+            ASSERT_TRUE(CopyFileTo(Fixture(L"edition_trial_1_0_0_1.exe"), m_installed));
+            DeleteFileW(Path(L"commercial-started.txt").c_str());
+            ASSERT_TRUE(StartTrial());
+        }
+        ASSERT_TRUE(CopyFileTo(RunningProgramFolder() + L"\\" + site + L"\\updater.exe",
+                               Path(L"updater.exe")));
+        ASSERT_TRUE(Start(L"AutoUpdate"));
+        ASSERT_TRUE(Watch([] { return false; }, 60000)) << "the updater did not finish";
+        std::vector<std::wstring> expected{kConnecting, kConnected, kAnalysed, kDownloading};
+        if (Lines(m_log).size() == 5) expected.push_back(kSucceeded);
+        EXPECT_EQ(Lines(m_log), expected);
+        EXPECT_TRUE(m_trial->WaitForExit(5000));
+        std::string now;
+        ASSERT_TRUE(ReadFileBytes(m_installed, now));
+        EXPECT_TRUE(now == m_newBytes) << "not the published edition";
+        for (int i = 0; i < 100 && !FileExists(Path(L"commercial-started.txt")); ++i) Sleep(50);
+        EXPECT_TRUE(FileExists(Path(L"commercial-started.txt")));
+    }
+}
+
 namespace {
 const wchar_t kCheckFailed[] = L"* 更新文件校验失败,已保留当前版本!";
 

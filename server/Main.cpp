@@ -1,0 +1,212 @@
+// update-server: serves a release folder to installed updaters, or exports it for a web server.
+//
+//   update-server [--listen HOST:PORT] [--public-url URL] [--keep-previous SECONDS]
+//                 [--request-limit SECONDS] [--rate-limit BYTES_PER_SECOND] [--poll SECONDS]
+//                 [--store DIR] RELEASE_DIR
+//   update-server export [--public-url URL] [--listen NGINX_LISTEN] RELEASE_DIR OUT_DIR
+//   update-server version PROGRAM        prints a program's file version
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "PeVersion.h"
+#include "StaticExport.h"
+#include "UpdateServer.h"
+#include "Url.h"
+
+namespace fs = std::filesystem;
+using namespace vendor;
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: update-server [--listen HOST:PORT] [--public-url URL] [--keep-previous SECONDS]\n"
+    "                     [--request-limit SECONDS] [--rate-limit BYTES_PER_SECOND]\n"
+    "                     [--poll SECONDS] [--store DIR] RELEASE_DIR\n"
+    "       update-server export [--public-url URL] [--listen NGINX_LISTEN] RELEASE_DIR OUT_DIR\n"
+    "       update-server version PROGRAM\n";
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "update-server: %s\n", message.c_str());
+    return 2;
+}
+
+struct CommandLine {
+    std::map<std::string, std::string> options;
+    std::vector<std::string> operands;
+};
+
+bool Split(int argc, char** argv, int first, CommandLine& line) {
+    for (int i = first; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (!word.starts_with("--")) {
+            line.operands.push_back(word);
+        } else if (i + 1 < argc) {
+            line.options[word.substr(2)] = argv[++i];
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Seconds(const std::string& text, double& value) {
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0' && value >= 0;
+}
+
+std::chrono::milliseconds Milliseconds(double seconds) {
+    return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+}
+
+bool ParseServerOptions(const CommandLine& line, ServerOptions& options, double& keepPrevious,
+                        std::string& error) {
+    for (const auto& [name, value] : line.options) {
+        double number = 0;
+        if (name == "listen") {
+            const size_t colon = value.rfind(':');
+            options.host = value.substr(0, colon);
+            if (options.host.starts_with('[') && options.host.ends_with(']'))
+                options.host = options.host.substr(1, options.host.size() - 2);
+            options.port = colon == std::string::npos ? -1 : std::atoi(value.c_str() + colon + 1);
+            if (options.host.empty() || options.port < 0 || options.port > 65535) {
+                error = "--listen wants HOST:PORT, such as 127.0.0.1:8080";
+                return false;
+            }
+        } else if (name == "public-url") {
+            options.publicBase = value;
+        } else if (name == "store") {
+            continue;
+        } else if (!Seconds(value, number)) {
+            error = "--" + name + " wants a number, not \"" + value + "\"";
+            return false;
+        } else if (name == "keep-previous") {
+            keepPrevious = number;
+        } else if (name == "request-limit" && number > 0) {
+            options.requestLimit = Milliseconds(number);
+        } else if (name == "rate-limit") {
+            options.rateLimit = static_cast<std::uint64_t>(number);
+        } else if (name == "poll" && number > 0) {
+            options.poll = Milliseconds(number);
+        } else {
+            error = "unknown or out-of-range option --" + name;
+            return false;
+        }
+    }
+    if (!options.publicBase.empty() && !IsPublicBaseUrl(options.publicBase)) {
+        error = "--public-url must be an absolute http:// or https:// ASCII address ending in \"/\", "
+                "without \"?\" or \"#\"";
+        return false;
+    }
+    return true;
+}
+
+// Checked copies go into a folder of the server's own, gone when it stops.
+struct Store {
+    fs::path path;
+    bool made = false;
+    ~Store() {
+        std::error_code ignored;
+        if (made) fs::remove_all(path, ignored);
+    }
+};
+
+bool MakeStore(const CommandLine& line, Store& store, std::string& error) {
+    if (const auto given = line.options.find("store"); given != line.options.end()) {
+        store.path = given->second;
+        std::error_code failure;
+        fs::create_directories(store.path, failure);
+        if (failure) error = "cannot make --store " + given->second + ": " + failure.message();
+        return !failure;
+    }
+    std::string pattern = (fs::temp_directory_path() / "update-server.XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        error = "cannot make a folder in " + fs::temp_directory_path().string();
+        return false;
+    }
+    store.path = pattern;
+    store.made = true;
+    return true;
+}
+
+int Serve(const CommandLine& line) {
+    if (line.operands.size() != 1) return Fail(std::string("one release folder expected\n") + kUsage);
+    ServerOptions options;
+    double keepPrevious = 3600;
+    std::string error;
+    if (!ParseServerOptions(line, options, keepPrevious, error)) return Fail(error);
+    Store store;
+    if (!MakeStore(line, store, error)) return Fail(error);
+    {
+        ReleaseFolder folder(line.operands[0], store.path);
+        const FolderLook looked = folder.Look();
+        ReleasePtr first = folder.Check(error);
+        if (!first) return Fail("cannot serve " + line.operands[0] + ": " + error);
+        ReleaseCatalog catalog(std::chrono::seconds(static_cast<long long>(keepPrevious)));
+        catalog.Publish(first);
+        UpdateServer server(options, folder, catalog, looked);
+        if (!server.Listen(error)) return Fail(error);
+        std::fprintf(stderr, "update-server: serving %s (%s, %llu bytes)\n", first->version.c_str(),
+                     first->programName.c_str(), static_cast<unsigned long long>(first->size));
+        first.reset();
+        std::fprintf(stderr, "update-server: download addresses start with %s\n",
+                     server.PublicBase().c_str());
+        std::printf("listening at %s\n", server.ListenAddress().c_str());
+        std::fflush(stdout);
+        server.Run();
+        std::fprintf(stderr, "update-server: stopped\n");
+    }
+    return 0;
+}
+
+int Export(const CommandLine& line) {
+    if (line.operands.size() != 2) return Fail(std::string("RELEASE_DIR and OUT_DIR expected\n") + kUsage);
+    ExportOptions options{"http://127.0.0.1:8080/", "127.0.0.1:8080"};
+    for (const auto& [name, value] : line.options) {
+        if (name == "public-url")
+            options.publicBase = value;
+        else if (name == "listen")
+            options.listen = value;
+        else
+            return Fail("unknown option --" + name + " for export");
+    }
+    if (!IsPublicBaseUrl(options.publicBase)) return Fail("--public-url is not a public base address");
+    const fs::path out = line.operands[1];
+    std::error_code failure;
+    fs::create_directories(out, failure);
+    std::string pattern = (fs::absolute(out) / ".export.XXXXXX").string();
+    if (failure || mkdtemp(pattern.data()) == nullptr) return Fail("cannot write into " + out.string());
+    Store store{pattern, true};
+    ReleaseFolder folder(line.operands[0], store.path);
+    std::string error;
+    const ReleasePtr release = folder.Check(error);
+    if (!release) return Fail("cannot export " + line.operands[0] + ": " + error);
+    if (!ExportRelease(*release, out, options, error)) return Fail(error);
+    std::printf("exported %s to %s\n", release->version.c_str(), fs::absolute(out).c_str());
+    return 0;
+}
+
+int PrintVersion(const CommandLine& line) {
+    if (line.operands.size() != 1) return Fail(std::string("one program expected\n") + kUsage);
+    const FileVersion version = ReadFileVersion(line.operands[0]);
+    if (!version.Ok()) return Fail(line.operands[0] + ": " + version.error);
+    std::printf("%s\n", version.text.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    const bool named = command == "export" || command == "version";
+    CommandLine line;
+    if (!Split(argc, argv, named ? 2 : 1, line)) return Fail(std::string("option without value\n") + kUsage);
+    if (command == "export") return Export(line);
+    if (command == "version") return PrintVersion(line);
+    return Serve(line);
+}

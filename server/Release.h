@@ -1,0 +1,31 @@
+// A release as the server checked it: the bytes it sends live in a copy of its own, so that
+// nothing done to the release folder afterwards changes what a record announced.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace vendor {
+
+struct Release {
+    std::string version;      // "2.0.1.5"
+    std::string programName;  // file name, as published (UTF-8)
+    std::filesystem::path program;  // the checked copy that is sent
+    std::uint64_t size = 0;
+    std::time_t modified = 0;  // of the published file
+    std::string etag;          // quoted, strong
+    std::string manualPage;
+    std::string notesHtml;  // the release notes as given, UTF-8
+    bool paused = false;
+
+    // Path of the download below the public base address, percent-encoded and without a
+    // leading "/": "download/2.0.1.5/Tanvik%E4%BD%93....exe".
+    std::string DownloadPath() const;
+};
+
+using ReleasePtr = std::shared_ptr<const Release>;
+
+}  // namespace vendor

@@ -1,0 +1,122 @@
+#include "ReleaseFolder.h"
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "PeVersion.h"
+#include "ReleaseSettings.h"
+#include "Url.h"
+
+namespace fs = std::filesystem;
+
+namespace vendor {
+
+namespace {
+
+bool ReadWholeFile(const fs::path& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    text = bytes.str();
+    return true;
+}
+
+void AddMarks(const fs::path& path, FolderLook& look) {
+    struct stat info{};
+    if (::stat(path.c_str(), &info) != 0) {
+        look.marks.insert(look.marks.end(), 5, 0);
+        return;
+    }
+    look.marks.insert(look.marks.end(),
+                      {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                       static_cast<std::uint64_t>(info.st_size),
+                       static_cast<std::uint64_t>(info.st_mtim.tv_sec),
+                       static_cast<std::uint64_t>(info.st_mtim.tv_nsec)});
+}
+
+std::string MakeEtag(const Release& release) {
+    std::ostringstream tag;
+    tag << '"' << release.version << '-' << std::hex << release.size << '-' << release.modified
+        << '"';
+    return tag.str();
+}
+
+}  // namespace
+
+std::string Release::DownloadPath() const {
+    return "download/" + EncodePathSegment(version) + "/" + EncodePathSegment(programName);
+}
+
+ReleaseFolder::ReleaseFolder(fs::path folder, fs::path store)
+    : m_folder(std::move(folder)), m_store(std::move(store)) {}
+
+FolderLook ReleaseFolder::Look() const {
+    FolderLook look;
+    AddMarks(m_folder / kSettingsFileName, look);
+    ReleaseSettings settings;
+    std::string text, ignored;
+    if (ReadWholeFile(m_folder / kSettingsFileName, text) &&
+        ParseReleaseSettings(text, settings, ignored)) {
+        AddMarks(m_folder / settings.program, look);
+        AddMarks(m_folder / settings.notes, look);
+    }
+    return look;
+}
+
+ReleasePtr ReleaseFolder::Check(std::string& error) {
+    const FolderLook before = Look();
+    ReleasePtr release = Read(error);
+    if (release && Look() != before) {
+        error = "the release folder changed while it was read";
+        fs::remove_all(release->program.parent_path());
+        return nullptr;
+    }
+    return release;
+}
+
+ReleasePtr ReleaseFolder::Read(std::string& error) {
+    std::string text;
+    if (!ReadWholeFile(m_folder / kSettingsFileName, text)) {
+        error = (m_folder / kSettingsFileName).string() + " cannot be read";
+        return nullptr;
+    }
+    ReleaseSettings settings;
+    if (!ParseReleaseSettings(text, settings, error)) return nullptr;
+
+    const fs::path published = m_folder / settings.program;
+    struct stat info{};
+    if (::stat(published.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = "the program " + published.string() + " is missing";
+        return nullptr;
+    }
+    auto release = std::make_shared<Release>();
+    const fs::path copyFolder = m_store / std::to_string(++m_copies);
+    std::error_code failure;
+    fs::create_directories(copyFolder, failure);
+    release->program = copyFolder / settings.program;
+    if (failure || !fs::copy_file(published, release->program, failure)) {
+        error = "cannot copy " + published.string() + ": " + failure.message();
+        fs::remove_all(copyFolder, failure);
+        return nullptr;
+    }
+    const FileVersion version = ReadFileVersion(release->program);
+    if (!version.Ok()) {
+        error = "the program " + published.string() + ": " + version.error;
+        fs::remove_all(copyFolder, failure);
+        return nullptr;
+    }
+    release->version = version.text;
+    release->programName = settings.program;
+    release->size = fs::file_size(release->program);
+    release->modified = info.st_mtim.tv_sec;
+    release->etag = MakeEtag(*release);
+    release->manualPage = settings.manualPage;
+    release->paused = settings.paused;
+    if (!ReadWholeFile(m_folder / settings.notes, release->notesHtml)) release->notesHtml.clear();
+    return release;
+}
+
+}  // namespace vendor

@@ -1,0 +1,41 @@
+// Reads a release folder (release.ini, the program it names, the notes) and checks it.
+// Publishing means copying the new program under another name and renaming it into place;
+// a release is taken only from files that did not change while they were read.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Release.h"
+
+namespace vendor {
+
+// What the folder's files look like from outside (identity, size, time), to notice changes
+// without reading them.
+struct FolderLook {
+    std::vector<std::uint64_t> marks;
+    bool operator==(const FolderLook&) const = default;
+};
+
+class ReleaseFolder {
+public:
+    // Checked copies of programs go into folders made below `store`.
+    ReleaseFolder(std::filesystem::path folder, std::filesystem::path store);
+
+    FolderLook Look() const;
+
+    // The release the folder holds now, or nullptr with `error` saying why it cannot be served.
+    ReleasePtr Check(std::string& error);
+
+    const std::filesystem::path& Folder() const { return m_folder; }
+
+private:
+    ReleasePtr Read(std::string& error);
+
+    std::filesystem::path m_folder;
+    std::filesystem::path m_store;
+    unsigned m_copies = 0;
+};
+
+}  // namespace vendor

@@ -1,0 +1,27 @@
+// The release folder's settings file, release.ini: "key = value" lines, "#" starts a comment.
+//
+//   program     = Tanvik体验版.exe        the new main program, a file in the release folder
+//   manual_page = http://www.example.com/qorvel/download.html
+//   notes       = notes.html              UTF-8 HTML of the release notes (optional file)
+//   paused      = no                      "yes" answers the availability check with nothing
+//
+// Unknown keys are refused: a misspelt "pause = yes" must not go unnoticed.
+#pragma once
+
+#include <string>
+
+namespace vendor {
+
+inline constexpr char kSettingsFileName[] = "release.ini";
+
+struct ReleaseSettings {
+    std::string program = "Tanvik体验版.exe";
+    std::string manualPage;
+    std::string notes = "notes.html";
+    bool paused = false;
+};
+
+// False with `error` set when a line or a value is not acceptable.
+bool ParseReleaseSettings(const std::string& text, ReleaseSettings& settings, std::string& error);
+
+}  // namespace vendor

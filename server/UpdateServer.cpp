@@ -1,0 +1,252 @@
+#include "UpdateServer.h"
+
+#include <arpa/inet.h>
+#include <event2/buffer.h>
+#include <event2/bufferevent.h>
+#include <event2/event.h>
+#include <event2/http.h>
+#include <event2/keyvalq_struct.h>
+#include <event2/listener.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "ByteRanges.h"
+
+namespace vendor {
+
+namespace {
+
+void Report(const std::string& text) { std::fprintf(stderr, "update-server: %s\n", text.c_str()); }
+
+void StopLoop(evutil_socket_t, short, void* base) {
+    event_base_loopexit(static_cast<event_base*>(base), nullptr);
+}
+
+void PollFolder(evutil_socket_t, short, void* watch) { static_cast<FolderWatch*>(watch)->Poll(); }
+
+void AddHeader(evhttp_request* request, const char* name, const std::string& value) {
+    evhttp_add_header(evhttp_request_get_output_headers(request), name, value.c_str());
+}
+
+const char* Header(evhttp_request* request, const char* name) {
+    return evhttp_find_header(evhttp_request_get_input_headers(request), name);
+}
+
+bool IsHead(evhttp_request* request) { return evhttp_request_get_command(request) == EVHTTP_REQ_HEAD; }
+
+// The decoded path, or false for one that no request of ours can have: not absolute, with a
+// NUL, a backslash or a "." or ".." segment (plain or encoded).
+bool DecodedPath(evhttp_request* request, std::string& path) {
+    const char* raw = evhttp_uri_get_path(evhttp_request_get_evhttp_uri(request));
+    if (raw == nullptr || raw[0] != '/') return false;
+    size_t length = 0;
+    char* decoded = evhttp_uridecode(raw, 0, &length);
+    if (decoded == nullptr) return false;
+    path.assign(decoded, length);
+    std::free(decoded);
+    if (path.find('\0') != std::string::npos || path.find('\\') != std::string::npos) return false;
+    const std::string ends = path + "/";
+    return ends.find("/./") == std::string::npos && ends.find("/../") == std::string::npos;
+}
+
+std::string DefaultPublicBase(const std::string& host, int port) {
+    const bool v6 = host.find(':') != std::string::npos;
+    return "http://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port) + "/";
+}
+
+int BoundPort(evhttp_bound_socket* bound) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (getsockname(evhttp_bound_socket_get_fd(bound), reinterpret_cast<sockaddr*>(&address),
+                    &length) != 0)
+        return 0;
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+}
+
+}  // namespace
+
+UpdateServer::UpdateServer(ServerOptions options, ReleaseFolder& folder, ReleaseCatalog& catalog,
+                           FolderLook looked)
+    : m_options(std::move(options)),
+      m_catalog(catalog),
+      m_watch(folder, catalog, std::move(looked), Report),
+      m_base(event_base_new()),
+      m_http(evhttp_new(m_base)),
+      m_deadline(std::make_unique<RequestDeadline>(m_base, m_options.requestLimit)) {
+    evhttp_set_allowed_methods(m_http, EVHTTP_REQ_GET | EVHTTP_REQ_HEAD);
+    evhttp_set_max_headers_size(m_http, m_options.maxHeaderBytes);
+    evhttp_set_max_body_size(m_http, 1024);
+    // Silence on a kept-alive connection, or from a client that stopped reading a download.
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(m_options.requestLimit);
+    evhttp_set_timeout(m_http, std::max<int>(1, static_cast<int>(seconds.count())));
+    evhttp_set_bevcb(m_http, RequestDeadline::NewConnection, m_deadline.get());
+    evhttp_set_gencb(m_http, OnRequest, this);
+    if (m_options.rateLimit > 0) {
+        const timeval tick{0, 100 * 1000};
+        const size_t perTick = std::max<size_t>(1, m_options.rateLimit / 10);
+        m_rate = ev_token_bucket_cfg_new(EV_RATE_LIMIT_MAX, EV_RATE_LIMIT_MAX, perTick, perTick, &tick);
+    }
+    // Signals are caught from here on, before anyone is told that the server listens.
+    std::signal(SIGPIPE, SIG_IGN);  // a client gone mid-download is an error code, not a signal
+    m_interrupt = evsignal_new(m_base, SIGINT, StopLoop, m_base);
+    m_terminate = evsignal_new(m_base, SIGTERM, StopLoop, m_base);
+    m_poll = event_new(m_base, -1, EV_PERSIST, PollFolder, &m_watch);
+    const auto ms = m_options.poll.count();
+    const timeval period{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
+    evsignal_add(m_interrupt, nullptr);
+    evsignal_add(m_terminate, nullptr);
+    event_add(m_poll, &period);
+}
+
+UpdateServer::~UpdateServer() {
+    event_free(m_poll);
+    event_free(m_terminate);
+    event_free(m_interrupt);
+    evhttp_free(m_http);
+    m_deadline.reset();
+    if (m_rate) ev_token_bucket_cfg_free(m_rate);
+    event_base_free(m_base);
+}
+
+bool UpdateServer::Listen(std::string& error) {
+    evhttp_bound_socket* bound =
+        evhttp_bind_socket_with_handle(m_http, m_options.host.c_str(), m_options.port);
+    if (bound == nullptr) {
+        error = "cannot listen on " + m_options.host + " port " + std::to_string(m_options.port) +
+                ": " + std::strerror(errno);
+        return false;
+    }
+    m_options.port = BoundPort(bound);
+    if (m_options.publicBase.empty())
+        m_options.publicBase = DefaultPublicBase(m_options.host, m_options.port);
+    return true;
+}
+
+std::string UpdateServer::ListenAddress() const {
+    return DefaultPublicBase(m_options.host, m_options.port);
+}
+
+void UpdateServer::Run() { event_base_dispatch(m_base); }
+
+void UpdateServer::OnRequest(evhttp_request* request, void* self) {
+    static_cast<UpdateServer*>(self)->Handle(request);
+}
+
+const Replies& UpdateServer::CurrentReplies() {
+    if (m_repliesFor != m_catalog.Current()) {
+        m_repliesFor = m_catalog.Current();
+        m_replies = MakeReplies(*m_repliesFor, m_options.publicBase);
+    }
+    return m_replies;
+}
+
+void UpdateServer::Handle(evhttp_request* request) {
+    m_deadline->Arrived(request);
+    std::string path;
+    if (!DecodedPath(request, path)) return evhttp_send_error(request, HTTP_BADREQUEST, nullptr);
+    const Replies& replies = CurrentReplies();
+    if (path == "/freeUpdate/isweb.asp") return SendText(request, replies.check, kTextType);
+    if (path == "/freeUpdate/update.asp") return HandleUpdateList(request, replies);
+    if (path == "/freeUpdate/log.asp") return SendText(request, replies.notesPage, kPageType);
+    // download/<version>/<program>
+    constexpr std::string_view kDownloads = "/download/";
+    if (path.starts_with(kDownloads)) {
+        const size_t slash = path.find('/', kDownloads.size());
+        if (slash != std::string::npos) {
+            const std::string version = path.substr(kDownloads.size(), slash - kDownloads.size());
+            if (ReleasePtr release = m_catalog.Find(version, path.substr(slash + 1)))
+                return SendProgram(request, *release);
+        }
+    }
+    evhttp_send_error(request, HTTP_NOTFOUND, nullptr);
+}
+
+void UpdateServer::HandleUpdateList(evhttp_request* request, const Replies& replies) {
+    const char* query = evhttp_uri_get_query(evhttp_request_get_evhttp_uri(request));
+    evkeyvalq fields{};
+    const char* action = nullptr;
+    if (query != nullptr && evhttp_parse_query_str(query, &fields) == 0)
+        action = evhttp_find_header(&fields, "action");
+    const std::string which = action ? action : "";
+    evhttp_clear_headers(&fields);
+    if (which == "Auto") return SendText(request, replies.autoList, kTextType);
+    if (which == "Hand") return SendText(request, replies.manual, kTextType);
+    evhttp_send_error(request, HTTP_BADREQUEST, nullptr);
+}
+
+// Protocol replies change with every release: nothing on the way may keep them.
+void UpdateServer::SendText(evhttp_request* request, const std::string& body, const char* type) {
+    AddHeader(request, "Content-Type", type);
+    AddHeader(request, "Cache-Control", "no-cache, no-store, must-revalidate");
+    AddHeader(request, "Pragma", "no-cache");
+    AddHeader(request, "Expires", "0");
+    AddHeader(request, "Content-Length", std::to_string(body.size()));
+    evbuffer* content = evbuffer_new();
+    if (!IsHead(request)) evbuffer_add(content, body.data(), body.size());
+    evhttp_send_reply(request, HTTP_OK, "OK", content);
+    evbuffer_free(content);
+}
+
+// The program as it was checked, never with a Content-Encoding: installed updaters ask for gzip
+// and write whatever arrives.
+void UpdateServer::SendProgram(evhttp_request* request, const Release& release) {
+    const int file = ::open(release.program.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file < 0) return evhttp_send_error(request, HTTP_NOTFOUND, nullptr);
+    const FilePart part = DecideFilePart(
+        {Header(request, "Range"), Header(request, "If-Range"), Header(request, "If-None-Match"),
+         Header(request, "If-Modified-Since")},
+        {release.etag, release.modified, release.size});
+    AddHeader(request, "ETag", release.etag);
+    AddHeader(request, "Last-Modified", HttpDate(release.modified));
+    AddHeader(request, "Accept-Ranges", "bytes");
+    AddHeader(request, "Content-Type", kProgramType);
+    int status = HTTP_OK;
+    const char* reason = "OK";
+    switch (part.kind) {
+        case FilePart::NotModified:
+            ::close(file);
+            return evhttp_send_reply(request, HTTP_NOTMODIFIED, "Not Modified", nullptr);
+        case FilePart::Unsatisfiable:
+            ::close(file);
+            AddHeader(request, "Content-Range", "bytes */" + std::to_string(release.size));
+            AddHeader(request, "Content-Length", "0");
+            return evhttp_send_reply(request, 416, "Range Not Satisfiable", nullptr);
+        case FilePart::Partial:
+            status = 206;
+            reason = "Partial Content";
+            AddHeader(request, "Content-Range",
+                      "bytes " + std::to_string(part.first) + "-" +
+                          std::to_string(part.first + part.length - 1) + "/" +
+                          std::to_string(release.size));
+            break;
+        case FilePart::Whole:
+            break;
+    }
+    AddHeader(request, "Content-Length", std::to_string(part.length));
+    if (IsHead(request) || part.length == 0) {
+        ::close(file);
+        return evhttp_send_reply(request, status, reason, nullptr);
+    }
+    if (m_rate)
+        bufferevent_set_rate_limit(
+            evhttp_connection_get_bufferevent(evhttp_request_get_connection(request)), m_rate);
+    evbuffer* content = evbuffer_new();
+    // The file goes out with sendfile, so memory does not grow with it: the buffer must say
+    // that it ends in a socket before the file is added, or the file is mapped into memory
+    // instead. The buffer owns `file`.
+    evbuffer_set_flags(content, EVBUFFER_FLAG_DRAINS_TO_FD);
+    evbuffer_add_file(content, file, static_cast<ev_off_t>(part.first),
+                      static_cast<ev_off_t>(part.length));
+    evhttp_send_reply(request, status, reason, content);
+    evbuffer_free(content);
+}
+
+}  // namespace vendor

@@ -1,0 +1,70 @@
+// The update server: the protocol's replies and the programs of the releases in the catalog,
+// over libevent's HTTP server on one event loop, until SIGINT or SIGTERM.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "FolderWatch.h"
+#include "Replies.h"
+#include "RequestDeadline.h"
+
+struct event;
+struct event_base;
+struct evhttp;
+struct evhttp_request;
+struct ev_token_bucket_cfg;
+
+namespace vendor {
+
+struct ServerOptions {
+    std::string host = "127.0.0.1";
+    int port = 8080;  // 0: any free port
+    std::string publicBase;  // empty: http://host:port/
+    std::chrono::milliseconds requestLimit{10000};  // to deliver a request; silence allowed
+    std::int64_t maxHeaderBytes = 8192;
+    std::uint64_t rateLimit = 0;  // bytes per second per download; 0 for none
+    std::chrono::milliseconds poll{1000};
+};
+
+class UpdateServer {
+public:
+    UpdateServer(ServerOptions options, ReleaseFolder& folder, ReleaseCatalog& catalog,
+                 FolderLook looked);
+    ~UpdateServer();
+    UpdateServer(const UpdateServer&) = delete;
+    UpdateServer& operator=(const UpdateServer&) = delete;
+
+    // Binds the listening socket; false with `error` set when it cannot.
+    bool Listen(std::string& error);
+    const std::string& PublicBase() const { return m_options.publicBase; }
+    // Where it listens, as an address: "http://127.0.0.1:8080/".
+    std::string ListenAddress() const;
+    // Serves until SIGINT or SIGTERM.
+    void Run();
+
+private:
+    static void OnRequest(evhttp_request* request, void* self);
+    void Handle(evhttp_request* request);
+    void HandleUpdateList(evhttp_request* request, const Replies& replies);
+    void SendText(evhttp_request* request, const std::string& body, const char* type);
+    void SendProgram(evhttp_request* request, const Release& release);
+    const Replies& CurrentReplies();
+
+    ServerOptions m_options;
+    ReleaseCatalog& m_catalog;
+    FolderWatch m_watch;
+    event_base* m_base;
+    evhttp* m_http;
+    std::unique_ptr<RequestDeadline> m_deadline;
+    ev_token_bucket_cfg* m_rate = nullptr;
+    event* m_interrupt;
+    event* m_terminate;
+    event* m_poll;
+    ReleasePtr m_repliesFor;
+    Replies m_replies;
+};
+
+}  // namespace vendor

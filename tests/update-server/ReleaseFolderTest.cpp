@@ -1,0 +1,105 @@
+// Release folders: versions read from programs of ours, settings files, and folders that
+// cannot be served, which stop the server at its start with a clear error.
+#include <gtest/gtest.h>
+
+#include "PeVersion.h"
+#include "ReleaseSettings.h"
+#include "ServerProcess.h"
+
+using namespace testing_vendor;
+
+TEST(ReleaseFolder, VersionIsTheFixedFileVersionOrSaysWhyNot) {
+    TempFolder folder;
+    WriteBytes(folder.Path() / "text.exe", "MZ this is only text");
+    const std::string whole = ReadBytes(Fixture("v1_0_10_0.exe"));
+    WriteBytes(folder.Path() / "half.exe", whole.substr(0, whole.size() / 2));
+    const struct {
+        fs::path program;
+        const char* version;
+        const char* error;
+    } cases[] = {
+        {Fixture("v2_0_1_5.exe"), "2.0.1.5", ""},
+        {Fixture("v1_0_10_0.exe"), "1.0.10.0", ""},
+        {Fixture("v65535_0_65535_1.exe"), "65535.0.65535.1", ""},
+        {Fixture("unversioned.exe"), "", "no version"},
+        {folder.Path() / "text.exe", "", "not a Windows program"},
+        {folder.Path() / "half.exe", "", "cut short"},
+        {folder.Path() / "missing.exe", "", "no such file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.program.string());
+        const vendor::FileVersion read = vendor::ReadFileVersion(c.program);
+        EXPECT_EQ(read.text, c.version);
+        EXPECT_NE(read.error.find(c.error), std::string::npos) << read.error;
+    }
+}
+
+TEST(ReleaseFolder, SettingsAreReadOrRefusedWithTheLine) {
+    const struct {
+        const char* text;
+        const char* error;  // empty: accepted
+    } cases[] = {
+        {"manual_page = http://a/\n", ""},
+        {"# c\n\nprogram = 新.exe\r\nmanual_page=https://a/b\npaused = yes\n", ""},
+        {"program = Tanvik.exe\n", "manual_page is missing"},
+        {"manual_page = ftp://a/\n", "line 1: manual_page"},
+        {"manual_page = http://a/\npause = yes\n", "line 2: unknown key \"pause\""},
+        {"manual_page = http://a/\npaused = 1\n", "paused must be yes or no"},
+        {"manual_page = http://a/\nprogram = ../x.exe\n", "program must name a file"},
+        {"manual_page = http://a/\nnotes\n", "expected key = value"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        vendor::ReleaseSettings settings;
+        std::string error;
+        EXPECT_EQ(vendor::ParseReleaseSettings(c.text, settings, error), *c.error == '\0');
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+}
+
+TEST(ReleaseFolder, AFolderThatCannotBeServedStopsTheStartWithAClearError) {
+    TempFolder place;
+    const fs::path release = place.Path() / "release";
+    WriteRelease(place.Path() / "held", Fixture("v2_0_1_5.exe"));
+    ServerProcess holder({"--listen", "127.0.0.1:0", (place.Path() / "held").string()});
+    ASSERT_TRUE(holder.WaitUntilListening());
+    const struct {
+        const char* name;
+        void (*prepare)(const fs::path&);
+        std::vector<std::string> options;
+        std::string error;
+    } cases[] = {
+        {"no settings", [](const fs::path& f) { fs::create_directories(f); }, {},
+         "release.ini cannot be read"},
+        {"no program",
+         [](const fs::path& f) {
+             WriteRelease(f, Fixture("v2_0_1_5.exe"));
+             fs::remove(f / "Tanvik体验版.exe");
+         },
+         {}, "is missing"},
+        {"not PE",
+         [](const fs::path& f) {
+             WriteRelease(f, Fixture("v2_0_1_5.exe"));
+             WriteBytes(f / "Tanvik体验版.exe", "not a program");
+         },
+         {}, "not a Windows program"},
+        {"no version", [](const fs::path& f) { WriteRelease(f, Fixture("unversioned.exe")); }, {},
+         "no version"},
+        {"bad public address", [](const fs::path& f) { WriteRelease(f, Fixture("v2_0_1_5.exe")); },
+         {"--public-url", "http://host/a#b/"}, "--public-url"},
+        {"port taken", [](const fs::path& f) { WriteRelease(f, Fixture("v2_0_1_5.exe")); },
+         {"--listen", "127.0.0.1:" + std::to_string(holder.Port())}, "cannot listen"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(release);
+        c.prepare(release);
+        std::vector<std::string> arguments{"--listen", "127.0.0.1:0"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        arguments.push_back(release.string());
+        ServerProcess server(arguments);
+        EXPECT_FALSE(server.WaitUntilListening());
+        EXPECT_EQ(server.Stop(), 2);
+        EXPECT_NE(server.Errors().find(c.error), std::string::npos) << server.Errors();
+    }
+}

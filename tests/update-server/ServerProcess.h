@@ -1,0 +1,81 @@
+// Test helpers: the real update-server started on 127.0.0.1, release folders in temporary
+// folders, and one HTTP exchange over a plain socket (requests are written out by hand, so
+// that broken ones can be sent too).
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testing_vendor {
+
+namespace fs = std::filesystem;
+
+fs::path Fixture(const std::string& name);  // a fixture program: "v2_0_1_5.exe"...
+std::string ReadBytes(const fs::path& path);
+void WriteBytes(const fs::path& path, const std::string& bytes);
+
+// A fresh folder, removed with its contents.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    const fs::path& Path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
+// A release folder: release.ini, the program and notes.
+void WriteRelease(const fs::path& folder, const fs::path& program, bool paused = false,
+                  const std::string& name = "Tanvik体验版.exe");
+// Publishes as vendors should: copy under another name, rename into place.
+void Publish(const fs::path& folder, const fs::path& program,
+             const std::string& name = "Tanvik体验版.exe");
+
+struct Response {
+    int status = 0;  // 0: the connection closed without a reply
+    std::map<std::string, std::string> headers;
+    std::string body;
+    double seconds = 0;  // until the server closed the connection
+
+    std::string Header(const std::string& name) const {
+        const auto found = headers.find(name);
+        return found == headers.end() ? std::string() : found->second;
+    }
+};
+
+// A connected socket to 127.0.0.1:port, or -1.
+int Connect(int port);
+// Sends `request` as it is and reads until the server closes (at most `timeoutMs`).
+Response Exchange(int port, const std::string& request, int timeoutMs = 5000);
+// A GET or HEAD with Connection: close and extra header lines.
+Response Get(int port, const std::string& target, const std::string& extraHeaders = "",
+             const char* method = "GET");
+
+// update-server with the given arguments; it is asked to stop (SIGTERM) when destroyed.
+class ServerProcess {
+public:
+    explicit ServerProcess(std::vector<std::string> arguments);
+    ~ServerProcess();
+    // Waits for "listening at ..." (true) or the program's end (false).
+    bool WaitUntilListening();
+    // Sends `signal`; the exit status once ended within `timeoutMs`, -1 otherwise.
+    int Stop(int signal = 15 /* SIGTERM */, int timeoutMs = 5000);
+    int Port() const { return m_port; }
+    const std::string& Base() const { return m_base; }
+    // What the program wrote to stderr (complete once it has ended).
+    std::string Errors() const;
+
+private:
+    pid_t m_pid = -1;
+    int m_stdout = -1;
+    TempFolder m_logs;
+    int m_port = 0;
+    std::string m_base;
+};
+
+}  // namespace testing_vendor
