@@ -117,9 +117,9 @@ show_log_and_screenshots() {
     echo "log: $line"
     if [[ "$line" == *正在下载* ]]; then
       (for n in 1 2 3 4 5 6; do
-        sleep 0.5
         kill -0 "$updater_pid" 2>/dev/null || break
         import -window root "$shots/run-download-$n.png" 2>/dev/null
+        sleep 0.5
       done) &
       taken=$!
     fi

@@ -242,7 +242,9 @@ void UpdateServer::SendProgram(evhttp_request* request, const Release& release) 
     // The file goes out with sendfile, so memory does not grow with it: the buffer must say
     // that it ends in a socket before the file is added, or the file is mapped into memory
     // instead. The buffer owns `file`.
-    evbuffer_set_flags(content, EVBUFFER_FLAG_DRAINS_TO_FD);
+    // A rate-limited download (a demonstration's) is sent from memory: sendfile would pass
+    // the connection's rate limit by.
+    if (!m_rate) evbuffer_set_flags(content, EVBUFFER_FLAG_DRAINS_TO_FD);
     evbuffer_add_file(content, file, static_cast<ev_off_t>(part.first),
                       static_cast<ev_off_t>(part.length));
     evhttp_send_reply(request, status, reason, content);
