@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: a whole update on this machine. Installs what is missing, builds everything
 # (the programs, the demo main program, the native update-server), lays out a demo installation
-# with the trial edition 1.0.0.1, publishes 2.0.1.5 into a demo release folder, starts
+# with the trial edition 1.0.0.1, publishes 2.0.1.5 signed with a demo release key (made once
+# into the build tree; the demo's updater is built with it) into a demo release folder, starts
 # update-server on 127.0.0.1:8080 and runs `updater.exe AutoUpdate` under Wine in a prefix of
 # its own (build/<preset>/run-prefix, never the tests'): on the user's display when DISPLAY is
 # set, otherwise on a virtual display of its own. Prints the installed version before and
@@ -37,6 +38,7 @@ main() {
   QV_PRESET=mingw-x86 bash scripts/build.sh updater registrar
   QV_PRESET=$preset bash scripts/build.sh updater registrar SkinHu demo
   QV_PRESET=native bash scripts/build.sh update-server
+  build_signing_updater
   choose_display
   prepare_prefix
   lay_out_installation
@@ -55,11 +57,26 @@ main() {
   fi
 }
 
+# The demo release key, made once, and the demo's updater built with its public half.
+build_signing_updater() {
+  local public=$demo/release-key.pub
+  if [ ! -s "$public" ] || [ ! -f "$demo/release-key/release-key.pem" ]; then
+    rm -rf "$demo/release-key"
+    "$server" keygen "$demo/release-key" >"$public"
+  fi
+  local key
+  key=$(cat "$public")
+  grep -qx "QV_DEMO_RELEASE_KEY:STRING=$key" "build/$preset/CMakeCache.txt" ||
+    cmake "build/$preset" -DQV_DEMO_RELEASE_KEY="$key" >/dev/null
+  QV_PRESET=$preset bash scripts/build.sh updater_demo
+  echo "demo release key: $demo/release-key/release-key.pem (public: $key)"
+}
+
 # The folder of an installed Qorvel: the updater beside the main program's two editions.
 lay_out_installation() {
   rm -rf "$demo/Qorvel "*
   mkdir -p "$install"
-  cp "$bin/updater.exe" "$bin/SkinHu.dll" "$install/"
+  cp "$demo/signed/updater.exe" "$bin/SkinHu.dll" "$install/"
   cp "$demo/demo_trial_1_0_0_1.exe" "$install/Tanvik体验版.exe"
   cp "$demo/demo_commercial_2_0_1_5.exe" "$install/Tanvik商业版.exe"
   echo "demo installation: $install"
@@ -74,11 +91,12 @@ program = Tanvik体验版.exe
 manual_page = http://127.0.0.1:8080/freeUpdate/log.asp
 notes = notes.html
 paused = no
+signing_key = ../release-key/release-key.pem
 EOF_INI
   echo "<ul><li>演示版本 2.0.1.5</li></ul>" >"$release/notes.html"
   cp "$demo/demo_trial_2_0_1_5.exe" "$release/Tanvik体验版.exe.part"
   mv "$release/Tanvik体验版.exe.part" "$release/Tanvik体验版.exe"
-  echo "published 2.0.1.5 into $release"
+  echo "published 2.0.1.5 into $release, signed with the demo release key"
 }
 
 # On loopback the download would be over before anyone sees it: it is slowed to about 4 s.

@@ -2,9 +2,13 @@
 //
 //   update-server [--listen HOST:PORT] [--public-url URL] [--keep-previous SECONDS]
 //                 [--request-limit SECONDS] [--rate-limit BYTES_PER_SECOND] [--poll SECONDS]
-//                 [--store DIR] RELEASE_DIR
-//   update-server export [--public-url URL] [--listen NGINX_LISTEN] RELEASE_DIR OUT_DIR
+//                 [--store DIR] [--signing-key PEM] RELEASE_DIR
+//   update-server export [--public-url URL] [--listen NGINX_LISTEN] [--signing-key PEM]
+//                        RELEASE_DIR OUT_DIR
 //   update-server version PROGRAM        prints a program's file version
+//   update-server keygen DIR             writes DIR/release-key.pem, prints the public key
+//
+// A signing key given here signs every record, before any signing_key of release.ini.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +18,7 @@
 #include <vector>
 
 #include "PeVersion.h"
+#include "ReleaseKey.h"
 #include "StaticExport.h"
 #include "UpdateServer.h"
 #include "Url.h"
@@ -26,9 +31,13 @@ namespace {
 constexpr char kUsage[] =
     "usage: update-server [--listen HOST:PORT] [--public-url URL] [--keep-previous SECONDS]\n"
     "                     [--request-limit SECONDS] [--rate-limit BYTES_PER_SECOND]\n"
-    "                     [--poll SECONDS] [--store DIR] RELEASE_DIR\n"
-    "       update-server export [--public-url URL] [--listen NGINX_LISTEN] RELEASE_DIR OUT_DIR\n"
-    "       update-server version PROGRAM\n";
+    "                     [--poll SECONDS] [--store DIR] [--signing-key PEM] RELEASE_DIR\n"
+    "       update-server export [--public-url URL] [--listen NGINX_LISTEN] [--signing-key PEM]\n"
+    "                            RELEASE_DIR OUT_DIR\n"
+    "       update-server version PROGRAM\n"
+    "       update-server keygen DIR\n";
+
+constexpr char kKeyFileName[] = "release-key.pem";
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "update-server: %s\n", message.c_str());
@@ -52,6 +61,11 @@ bool Split(int argc, char** argv, int first, CommandLine& line) {
         }
     }
     return true;
+}
+
+std::string Option(const CommandLine& line, const std::string& name) {
+    const auto found = line.options.find(name);
+    return found == line.options.end() ? std::string() : found->second;
 }
 
 bool Seconds(const std::string& text, double& value) {
@@ -80,7 +94,7 @@ bool ParseServerOptions(const CommandLine& line, ServerOptions& options, double&
             }
         } else if (name == "public-url") {
             options.publicBase = value;
-        } else if (name == "store") {
+        } else if (name == "store" || name == "signing-key") {
             continue;
         } else if (!Seconds(value, number)) {
             error = "--" + name + " wants a number, not \"" + value + "\"";
@@ -145,12 +159,15 @@ int Serve(const CommandLine& line) {
     {
         ReleaseFolder folder(line.operands[0], store.path);
         const FolderLook looked = folder.Look();
-        ReleasePtr first = folder.Check(error);
-        if (!first) return Fail("cannot serve " + line.operands[0] + ": " + error);
         ReleaseCatalog catalog(std::chrono::seconds(static_cast<long long>(keepPrevious)));
-        catalog.Publish(first);
         UpdateServer server(options, folder, catalog, looked);
         if (!server.Listen(error)) return Fail(error);
+        // Records name the public address, known once the port is bound; nothing is served
+        // before Run.
+        folder.SetRecordMaking(server.PublicBase(), Option(line, "signing-key"));
+        ReleasePtr first = folder.Check(error);
+        if (!first) return Fail("cannot serve " + line.operands[0] + ": " + error);
+        catalog.Publish(first);
         std::fprintf(stderr, "update-server: serving %s (%s, %llu bytes)\n", first->version.c_str(),
                      first->programName.c_str(), static_cast<unsigned long long>(first->size));
         first.reset();
@@ -172,6 +189,8 @@ int Export(const CommandLine& line) {
             options.publicBase = value;
         else if (name == "listen")
             options.listen = value;
+        else if (name == "signing-key")
+            continue;
         else
             return Fail("unknown option --" + name + " for export");
     }
@@ -183,11 +202,26 @@ int Export(const CommandLine& line) {
     if (failure || mkdtemp(pattern.data()) == nullptr) return Fail("cannot write into " + out.string());
     Store store{pattern, true};
     ReleaseFolder folder(line.operands[0], store.path);
+    folder.SetRecordMaking(options.publicBase, Option(line, "signing-key"));
     std::string error;
     const ReleasePtr release = folder.Check(error);
     if (!release) return Fail("cannot export " + line.operands[0] + ": " + error);
     if (!ExportRelease(*release, out, options, error)) return Fail(error);
     std::printf("exported %s to %s\n", release->version.c_str(), fs::absolute(out).c_str());
+    return 0;
+}
+
+int MakeKey(const CommandLine& line) {
+    if (line.operands.size() != 1 || !line.options.empty())
+        return Fail(std::string("one folder expected\n") + kUsage);
+    std::error_code failure;
+    fs::create_directories(line.operands[0], failure);
+    std::string error;
+    const auto key = ReleaseKey::Generate(fs::path(line.operands[0]) / kKeyFileName, error);
+    if (!key) return Fail(error);
+    std::fprintf(stderr, "update-server: private key written to %s; build updaters with\n",
+                 (fs::path(line.operands[0]) / kKeyFileName).c_str());
+    std::printf("%s\n", key->PublicKey().c_str());
     return 0;
 }
 
@@ -203,10 +237,11 @@ int PrintVersion(const CommandLine& line) {
 
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
-    const bool named = command == "export" || command == "version";
+    const bool named = command == "export" || command == "version" || command == "keygen";
     CommandLine line;
     if (!Split(argc, argv, named ? 2 : 1, line)) return Fail(std::string("option without value\n") + kUsage);
     if (command == "export") return Export(line);
     if (command == "version") return PrintVersion(line);
+    if (command == "keygen") return MakeKey(line);
     return Serve(line);
 }

@@ -20,6 +20,8 @@ struct Release {
     std::string manualPage;
     std::string notesHtml;  // the release notes as given, UTF-8
     bool paused = false;
+    // The update-list record, "#2.0.1.5#http://.../download/...#", signed when a key is set.
+    std::string record;
 
     // Path of the download below the public base address, percent-encoded and without a
     // leading "/": "download/2.0.1.5/Tanvik%E4%BD%93....exe".

@@ -7,6 +7,7 @@
 
 #include "PeVersion.h"
 #include "ReleaseSettings.h"
+#include "SignedRecords.h"
 #include "Url.h"
 
 namespace fs = std::filesystem;
@@ -116,7 +117,31 @@ ReleasePtr ReleaseFolder::Read(std::string& error) {
     release->manualPage = settings.manualPage;
     release->paused = settings.paused;
     if (!ReadWholeFile(m_folder / settings.notes, release->notesHtml)) release->notesHtml.clear();
+    if (!MakeRecord(*release, settings.signingKey, error)) {
+        fs::remove_all(copyFolder, failure);
+        return nullptr;
+    }
     return release;
+}
+
+// Signed from the checked copy, the very bytes that are sent.
+bool ReleaseFolder::MakeRecord(Release& release, const std::string& settingsKey,
+                               std::string& error) const {
+    const std::string address = m_publicBase + release.DownloadPath();
+    const fs::path keyFile = !m_key.empty() ? m_key : settingsKey.empty() ? fs::path() : m_folder / settingsKey;
+    if (m_publicBase.empty() || keyFile.empty()) {
+        release.record = m_publicBase.empty() ? "" : "#" + release.version + "#" + address + "#";
+        return true;
+    }
+    const auto key = ReleaseKey::Load(keyFile, error);
+    if (!key) return false;
+    const std::string signedPart = SignedPart(release.version, address, release.program);
+    if (signedPart.empty()) {
+        error = "cannot read " + release.program.string();
+        return false;
+    }
+    release.record = SignedRecord(*key, signedPart, m_folder, error);
+    return !release.record.empty();
 }
 
 }  // namespace vendor

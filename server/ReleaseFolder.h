@@ -30,12 +30,22 @@ public:
 
     const std::filesystem::path& Folder() const { return m_folder; }
 
+    // Records are made for this base address (ending in "/"), and signed with `key` when it is
+    // given, else with the settings' signing_key when they name one.
+    void SetRecordMaking(std::string publicBase, std::filesystem::path key = {}) {
+        m_publicBase = std::move(publicBase);
+        m_key = std::move(key);
+    }
+
 private:
     ReleasePtr Read(std::string& error);
+    bool MakeRecord(Release& release, const std::string& settingsKey, std::string& error) const;
 
     std::filesystem::path m_folder;
     std::filesystem::path m_store;
     unsigned m_copies = 0;
+    std::string m_publicBase;
+    std::filesystem::path m_key;
 };
 
 }  // namespace vendor

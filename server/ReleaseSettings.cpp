@@ -34,6 +34,8 @@ bool Apply(const std::string& key, const std::string& value, ReleaseSettings& se
             return false;
         }
         settings.manualPage = value;
+    } else if (key == "signing_key") {
+        settings.signingKey = value;
     } else if (key == "paused") {
         if (value != "yes" && value != "no") {
             error = "paused must be yes or no";

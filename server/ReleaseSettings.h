@@ -4,6 +4,8 @@
 //   manual_page = http://www.example.com/qorvel/download.html
 //   notes       = notes.html              UTF-8 HTML of the release notes (optional file)
 //   paused      = no                      "yes" answers the availability check with nothing
+//   signing_key = /etc/qorvel/release-key.pem   signs the record (optional; relative paths
+//                                               are taken from the release folder)
 //
 // Unknown keys are refused: a misspelt "pause = yes" must not go unnoticed.
 #pragma once
@@ -19,6 +21,7 @@ struct ReleaseSettings {
     std::string manualPage;
     std::string notes = "notes.html";
     bool paused = false;
+    std::string signingKey;  // empty: unsigned records
 };
 
 // False with `error` set when a line or a value is not acceptable.

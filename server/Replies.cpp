@@ -21,7 +21,9 @@ std::string NotesPage(const Release& release) {
 Replies MakeReplies(const Release& release, const std::string& publicBase) {
     return {
         .check = release.paused ? "" : "true",
-        .autoList = "#" + release.version + "#" + publicBase + release.DownloadPath() + "#",
+        .autoList = release.record.empty()
+                        ? "#" + release.version + "#" + publicBase + release.DownloadPath() + "#"
+                        : release.record,
         .manual = EncodeAddress(release.manualPage),
         .notesPage = NotesPage(release),
     };

@@ -10,12 +10,13 @@ namespace vendor {
 
 struct Replies {
     std::string check;     // isweb.asp: "true", or nothing while the release is paused
-    std::string autoList;  // update.asp?action=Auto: "#2.0.1.5#http://.../download/...#"
+    std::string autoList;  // update.asp?action=Auto: the release's record
     std::string manual;    // update.asp?action=Hand: the manual-download page
     std::string notesPage;  // log.asp: an HTML page in UTF-8, for the browser
 };
 
-// `publicBase` is the absolute address the updaters reach the server at, ending in "/".
+// `publicBase` is the absolute address the updaters reach the server at, ending in "/"; it
+// makes the record of a release checked without one.
 Replies MakeReplies(const Release& release, const std::string& publicBase);
 
 inline constexpr char kTextType[] = "text/plain; charset=us-ascii";

@@ -64,15 +64,18 @@ TEST(Export, NginxServingTheExportAnswersLikeTheServer) {
     TempFolder place;
     const fs::path release = place.Path() / "release", out = place.Path() / "export";
     WriteRelease(release, Fixture("v2_0_1_5.exe"));
+    // Signed: the record is signed once and both answer with it.
+    const std::string key = std::string(" --signing-key ") + TEST_SIGNING_KEY;
     const int port = FreePort();
     const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
-    ASSERT_EQ(Shell(std::string(UPDATE_SERVER_PROGRAM) + " export --public-url " + base +
+    ASSERT_EQ(Shell(std::string(UPDATE_SERVER_PROGRAM) + " export" + key + " --public-url " + base +
                   " --listen 127.0.0.1:" + std::to_string(port) + " " + release.string() + " " +
                   out.string()),
               0);
     Nginx nginx(place.Path(), out / "nginx-server.conf");
     ASSERT_TRUE(nginx.Started()) << ReadBytes(place.Path() / "error.log");
-    ServerProcess server({"--listen", "127.0.0.1:0", "--public-url", base, release.string()});
+    ServerProcess server({"--listen", "127.0.0.1:0", "--public-url", base, "--signing-key",
+                          TEST_SIGNING_KEY, release.string()});
     ASSERT_TRUE(server.WaitUntilListening());
 
     const std::string program = "/download/2.0.1.5/Tanvik%E4%BD%93%E9%AA%8C%E7%89%88.exe";
@@ -109,6 +112,7 @@ TEST(Export, NginxServingTheExportAnswersLikeTheServer) {
                                    "Cache-Control", "Content-Encoding"})
             EXPECT_EQ(theirs.Header(header), ours.Header(header)) << header;
     }
+    EXPECT_NE(Get(port, "/freeUpdate/update.asp?action=Auto").body.find(";sig="), std::string::npos);
     const std::string block = ReadBytes(out / "nginx-server.conf");
     EXPECT_NE(block.find("gzip off"), std::string::npos);
 }

@@ -2,11 +2,13 @@
 """The vendor's two sites for the updater's end-to-end tests (a ctest fixture's setup and cleanup).
 
   vendor_sites.py start --server PROG --program EXE --state DIR --server-port P1 --nginx-port P2
+                        [--signing-key PEM]
   vendor_sites.py stop --state DIR
 
 start publishes EXE as release into DIR/release, serves it with update-server on
 127.0.0.1:P1, exports it and serves the export with nginx on 127.0.0.1:P2 (a configuration in
-DIR, unprivileged). Both are waited for. A stale pair from an earlier run is stopped first.
+DIR, unprivileged). With a signing key both serve the release's record signed with it.
+Both are waited for. A stale pair from an earlier run is stopped first.
 """
 
 import argparse
@@ -67,6 +69,8 @@ def start(args):
     os.makedirs(release)
     with open(os.path.join(release, "release.ini"), "w", encoding="utf-8") as f:
         f.write(f"program = {NAME}\nmanual_page = http://127.0.0.1/manual.html\n")
+        if args.signing_key:
+            f.write(f"signing_key = {os.path.abspath(args.signing_key)}\n")
     shutil.copyfile(args.program, os.path.join(release, NAME + ".part"))
     os.rename(os.path.join(release, NAME + ".part"), os.path.join(release, NAME))
 
@@ -108,6 +112,7 @@ def main():
     parser.add_argument("--program")
     parser.add_argument("--server-port", type=int)
     parser.add_argument("--nginx-port", type=int)
+    parser.add_argument("--signing-key")
     args = parser.parse_args()
     if args.command == "start":
         start(args)

@@ -265,9 +265,11 @@ TEST_F(UpdateRun, AServerSilentForAMinuteFailsTheUpdate) {
 }
 
 // The vendor's own sites, started by the ctest fixture vendor_sites: update-server, and nginx
-// serving its export, both offering edition 1.0.0.2. Each updater copy has one as its site.
+// serving its export, both offering edition 1.0.0.2 in a signed record. Each updater copy has
+// one as its site; the *-signed ones have the release key and check the record and the file.
 TEST_F(UpdateRun, WholeUpdatesFromTheVendorsServerAndFromNginx) {
-    for (const std::wstring site : {L"vendorsite", L"nginxsite"}) {
+    for (const std::wstring site :
+         {L"vendorsite", L"nginxsite", L"vendorsite-signed", L"nginxsite-signed"}) {
         SCOPED_TRACE(std::string(site.begin(), site.end()));
         if (!m_trial || m_trial->WaitForExit(0)) {
             ASSERT_TRUE(CopyFileTo(Fixture(L"edition_trial_1_0_0_1.exe"), m_installed));

@@ -1,0 +1,68 @@
+#include "SignedRecords.h"
+
+#include <fstream>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace vendor {
+
+namespace {
+
+constexpr char kSignature[] = "sig=";
+
+}  // namespace
+
+std::string SignedPart(const std::string& version, const std::string& address,
+                       const fs::path& program) {
+    const std::string digest = FileSha256(program);
+    std::error_code failure;
+    const auto size = fs::file_size(program, failure);
+    if (digest.empty() || failure) return {};
+    return "#" + version + "#" + address + "#sha256=" + digest + ";size=" + std::to_string(size) + ";";
+}
+
+std::string SignedRecord(const ReleaseKey& key, const std::string& signedPart, const fs::path& keptIn,
+                         std::string& error) {
+    const fs::path file = keptIn / kSignedRecordsFileName;
+    const std::string fileFields = signedPart.substr(signedPart.rfind("#sha256="));
+    std::vector<std::string> kept;
+    {
+        std::ifstream in(file, std::ios::binary);
+        for (std::string line; std::getline(in, line);) {
+            if (!line.starts_with(signedPart + kSignature)) {
+                // Records of the same file at other addresses (another public URL) stay.
+                if (line.find(fileFields) != std::string::npos) kept.push_back(line);
+                continue;
+            }
+            const std::string signature = line.substr(signedPart.size() + sizeof kSignature - 1);
+            if (key.Verifies(signedPart, signature)) return line;
+        }
+    }
+    const std::string signature = key.Sign(signedPart);
+    if (signature.empty()) {
+        error = "cannot sign the record";
+        return {};
+    }
+    const std::string record = signedPart + kSignature + signature;
+    // Replaced at once: a reader never sees half a file.
+    kept.push_back(record);
+    const fs::path part = file.string() + ".part";
+    {
+        std::ofstream out(part, std::ios::binary | std::ios::trunc);
+        for (const std::string& line : kept) out << line << '\n';
+        if (!out.flush()) {
+            error = "cannot write " + part.string();
+            return {};
+        }
+    }
+    std::error_code failure;
+    fs::rename(part, file, failure);
+    if (failure) {
+        error = "cannot keep the signed record in " + file.string() + ": " + failure.message();
+        return {};
+    }
+    return record;
+}
+
+}  // namespace vendor

@@ -1,0 +1,29 @@
+// The signed update-list record of a release:
+//   #<version>#<address>#sha256=<64 lowercase hex>;size=<decimal>;sig=<base64 of raw r||s>
+// signed over the bytes from the first "#" through the ";" before "sig=".
+//
+// ECDSA signatures differ at every signing, so a record is signed once and kept in the release
+// folder's `signed-records.txt` (one record a line): the server and `export` both find it there
+// and answer byte for byte alike. A kept record is used only when its signed part is exactly the
+// one of the checked copy (same version, address, digest and size) and it verifies with the key.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "ReleaseKey.h"
+
+namespace vendor {
+
+inline constexpr char kSignedRecordsFileName[] = "signed-records.txt";
+
+// The signed part for `program` (the checked copy that is sent); empty when it cannot be read.
+std::string SignedPart(const std::string& version, const std::string& address,
+                       const std::filesystem::path& program);
+
+// The kept record for `signedPart`, or a new one, kept before it is returned; empty with `error`
+// set when it cannot be signed or kept.
+std::string SignedRecord(const ReleaseKey& key, const std::string& signedPart,
+                         const std::filesystem::path& keptIn, std::string& error);
+
+}  // namespace vendor
