@@ -56,10 +56,10 @@ bool RangeStillApplies(const char* ifRange, const FileValidators& file) {
     return date && *date == file.modified;
 }
 
-FilePart SingleRange(std::string_view spec, std::uint64_t size) {
-    const size_t dash = spec.find('-');
+FilePart SingleRange(std::string_view byteRange, std::uint64_t size) {
+    const size_t dash = byteRange.find('-');
     if (dash == std::string_view::npos) return {};
-    const std::string_view from = spec.substr(0, dash), to = spec.substr(dash + 1);
+    const std::string_view from = byteRange.substr(0, dash), to = byteRange.substr(dash + 1);
     if (from.empty()) {  // the last n bytes
         const auto count = Number(to);
         if (!count) return {};

@@ -85,19 +85,19 @@ class Script:
       stall_seconds   stall: how long it stays silent before it closes
     """
 
-    def __init__(self, spec, body=None, base_dir="."):
+    def __init__(self, described, body=None, base_dir="."):
         try:
-            self.target = str(spec["target"])
-            self.status = int(spec.get("status", 200))
-            self.headers = self._headers(spec.get("headers", []))
-            self.body = body if body is not None else self._body(spec, base_dir)
-            self.content_length = spec.get("content_length", "exact")
-            self.behaviour = spec.get("behaviour", "normal")
-            self.location = spec.get("location", "")
-            self.piece_bytes = max(1, int(spec.get("piece_bytes", 4096)))
-            self.interval = min(int(spec.get("interval_ms", 0)) / 1000.0, MAX_WAIT_SECONDS)
-            self.after_bytes = max(0, int(spec.get("after_bytes", 0)))
-            self.stall_seconds = min(float(spec.get("stall_seconds", 0)), MAX_WAIT_SECONDS)
+            self.target = str(described["target"])
+            self.status = int(described.get("status", 200))
+            self.headers = self._headers(described.get("headers", []))
+            self.body = body if body is not None else self._body(described, base_dir)
+            self.content_length = described.get("content_length", "exact")
+            self.behaviour = described.get("behaviour", "normal")
+            self.location = described.get("location", "")
+            self.piece_bytes = max(1, int(described.get("piece_bytes", 4096)))
+            self.interval = min(int(described.get("interval_ms", 0)) / 1000.0, MAX_WAIT_SECONDS)
+            self.after_bytes = max(0, int(described.get("after_bytes", 0)))
+            self.stall_seconds = min(float(described.get("stall_seconds", 0)), MAX_WAIT_SECONDS)
         except (KeyError, TypeError, ValueError) as e:
             raise ScriptError(f"bad script: {e!r}") from e
         if not self.target.startswith("/") or self.target.startswith(CONTROL_PREFIX):
@@ -114,15 +114,15 @@ class Script:
         return [(str(name), str(value)) for name, value in pairs]
 
     @staticmethod
-    def _body(spec, base_dir):
-        if "body_file" in spec:
-            path = os.path.join(base_dir, spec["body_file"])
+    def _body(described, base_dir):
+        if "body_file" in described:
+            path = os.path.join(base_dir, described["body_file"])
             if not os.path.isfile(path):
                 raise ScriptError(f"no file {path!r}")
             return Body(path=path)
-        if "body_base64" in spec:
-            return Body(base64.b64decode(spec["body_base64"], validate=True))
-        return Body(str(spec.get("body", "")).encode("utf-8"))
+        if "body_base64" in described:
+            return Body(base64.b64decode(described["body_base64"], validate=True))
+        return Body(str(described.get("body", "")).encode("utf-8"))
 
 
 class State:
@@ -389,12 +389,12 @@ def watch(server, lifetime, owner_pid):
 
 def load_scripts(state, path):
     with open(path, encoding="utf-8") as f:
-        specs = json.load(f)
-    if isinstance(specs, dict):
-        specs = specs.get("scripts", [])
+        descriptions = json.load(f)
+    if isinstance(descriptions, dict):
+        descriptions = descriptions.get("scripts", [])
     base_dir = os.path.dirname(os.path.abspath(path))
-    for spec in specs:
-        state.add_script(Script(spec, base_dir=base_dir))
+    for described in descriptions:
+        state.add_script(Script(described, base_dir=base_dir))
 
 
 def write_port_file(path, port):
