@@ -145,6 +145,16 @@ void LinkLabel::LoadDefaultHandCursor() {
     m_hHandCursor = LoadHandCursorFrom(std::wstring(folder) + L"\\winhlp32.exe");
 }
 
+// The label's one tool, showing text (which must outlive the call it is used in).
+TOOLINFOW LinkLabel::ToolInfo(const std::wstring& text) const {
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.hwnd = m_hWnd;
+    tool.uId = kToolId;
+    tool.lpszText = const_cast<wchar_t*>(text.c_str());
+    return tool;
+}
+
 // The tip follows the mouse by subclassing the label itself (TTF_SUBCLASS): a modal dialog's
 // message loop is the system's, and relays nothing to it.
 void LinkLabel::CreateToolTip() {
@@ -153,24 +163,16 @@ void LinkLabel::CreateToolTip() {
                                   GetModuleHandleW(nullptr), nullptr);
     if (!m_tipTarget) return;
     const std::wstring text = ToWide(m_strTarget);
-    TOOLINFOW tool{};
-    tool.cbSize = sizeof(tool);
+    TOOLINFOW tool = ToolInfo(text);
     tool.uFlags = TTF_SUBCLASS;
-    tool.hwnd = m_hWnd;
-    tool.uId = kToolId;
     GetClientRect(m_hWnd, &tool.rect);
-    tool.lpszText = const_cast<wchar_t*>(text.c_str());
     ::SendMessageW(m_tipTarget, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void LinkLabel::UpdateToolTip() {
     if (!m_tipTarget) return;
     const std::wstring text = ToWide(m_strTarget);
-    TOOLINFOW tool{};
-    tool.cbSize = sizeof(tool);
-    tool.hwnd = m_hWnd;
-    tool.uId = kToolId;
-    tool.lpszText = const_cast<wchar_t*>(text.c_str());
+    TOOLINFOW tool = ToolInfo(text);
     ::SendMessageW(m_tipTarget, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 

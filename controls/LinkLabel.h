@@ -60,6 +60,7 @@ private:
     void LoadDefaultHandCursor();
     void CreateToolTip();
     void UpdateToolTip();
+    TOOLINFOW ToolInfo(const std::wstring& text) const;
     void HandOver();
     void TakePending();
     void OnMouseMove(POINT point);

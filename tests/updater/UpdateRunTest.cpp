@@ -112,6 +112,15 @@ protected:
         return Watch([this] { return HasLine(kConnecting) && IsWindowEnabled(Item(IDOK)); },
                      timeoutMs);
     }
+    // Ends one case of a table: closes the updater, and starts the trial edition again when
+    // the case ended it.
+    void CloseAndRestartTrial(bool trialEnded) {
+        PostMessageW(m_dialog, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(m_updater->WaitForExit(10000));
+        if (trialEnded) {
+            ASSERT_TRUE(StartTrial());
+        }
+    }
     int Stage() const {
         return static_cast<int>(SendMessageW(Item(IDC_STAGE_PROGRESS), PBM_GETPOS, 0, 0));
     }
@@ -183,11 +192,7 @@ TEST_F(UpdateRun, EveryOtherOutcomeSaysWhatHappenedAndKeepsTheProgram) {
         EXPECT_EQ(Stage(), c.stage);
         EXPECT_EQ(m_trial->WaitForExit(c.trialEnded ? 5000 : 0), c.trialEnded);
         ExpectInstalledUnchanged();
-        PostMessageW(m_dialog, WM_CLOSE, 0, 0);
-        ASSERT_TRUE(m_updater->WaitForExit(10000));
-        if (c.trialEnded) {
-            ASSERT_TRUE(StartTrial());
-        }
+        ASSERT_NO_FATAL_FAILURE(CloseAndRestartTrial(c.trialEnded));
     }
 }
 
@@ -228,11 +233,7 @@ TEST_F(UpdateRun, StopBeforeOrDuringTheDownloadLeavesEverythingAsItWas) {
         EXPECT_EQ(Stage(), 3);
         EXPECT_EQ(m_trial->WaitForExit(0), c.trialEnded);
         ExpectInstalledUnchanged();
-        PostMessageW(m_dialog, WM_CLOSE, 0, 0);
-        ASSERT_TRUE(m_updater->WaitForExit(10000));
-        if (c.trialEnded) {
-            ASSERT_TRUE(StartTrial());
-        }
+        ASSERT_NO_FATAL_FAILURE(CloseAndRestartTrial(c.trialEnded));
     }
 }
 
@@ -353,11 +354,7 @@ TEST_F(SignedUpdateRun, OnlyTheSignedFileIsInstalled) {
         EXPECT_EQ(Stage(), 3);
         EXPECT_EQ(m_trial->WaitForExit(c.recordAtFault ? 0 : 5000), !c.recordAtFault);
         ExpectInstalledUnchanged();
-        PostMessageW(m_dialog, WM_CLOSE, 0, 0);
-        ASSERT_TRUE(m_updater->WaitForExit(10000));
-        if (!c.recordAtFault) {
-            ASSERT_TRUE(StartTrial());
-        }
+        ASSERT_NO_FATAL_FAILURE(CloseAndRestartTrial(!c.recordAtFault));
     }
 
     OfferNewVersion({.body = m_newBytes});
