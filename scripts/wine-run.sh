@@ -39,6 +39,14 @@ mkdir -p "$(dirname "$prefix")"
     mkdir -p "$prefix/drive_c/windows/Fonts"
     cp "$marlett" "$prefix/drive_c/windows/Fonts/"
   fi
+  # The program that finds no wineserver starts one, and with it the prefix's own programs
+  # (services, explorer...); all of them keep that program's output open until the last
+  # program of the prefix has ended, so a test runner waiting for that output would wait for
+  # every other test. They are started here instead, writing nowhere; wineserver answers 2
+  # when one is running already. Neither may inherit the lock.
+  if wineserver </dev/null >/dev/null 2>&1 9>&-; then
+    "$loader" wineboot </dev/null >/dev/null 2>&1 9>&- || true
+  fi
 ) 9>"$prefix.lock"
 
 exec "$loader" "$@"

@@ -31,9 +31,17 @@ bool ChildProcess::Start(const std::wstring& program, const std::wstring& argume
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.c_str(), &startup, &info)) {
-        return false;
+    // Under Wine a new process now and then dies while its loader sets it up, before any of
+    // its code runs; CreateProcess then reports ERROR_INTERNAL_ERROR. That says nothing about
+    // the program under test, so such a start is tried again a bounded number of times.
+    constexpr int kAttempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           folder.c_str(), &startup, &info)) {
+            break;
+        }
+        if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == kAttempts) return false;
+        Sleep(200);
     }
     CloseHandle(info.hThread);
     m_process = info.hProcess;
