@@ -1,21 +1,24 @@
 // Prints what a download costs: MB/s through DownloadFile with the live dialog, through a bare
 // WinINet loop, and through unthrottled label updates and notices per chunk; the process's
-// peak working set over its idle size; and how long a stop waits to take effect.
+// peak working set over its idle size; how long a stop waits to take effect; and what checking
+// a signed release's digest on the way costs, at full speed and at a gigabit link's pace.
 // Not a test: it asserts nothing. Run it with tests/benchmarks/bench-download.sh, which serves
 // a 256 MiB file with nginx on loopback.
 #include <windows.h>
 #include <psapi.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "CodePage.h"
 #include "DialogHarness.h"
 #include "DownloadFile.h"
-#include "ReleaseSignature.h"
+#include "Sha256.h"
 #include "TestWorkers.h"
 #include "resource_ids.h"
 
@@ -26,7 +29,8 @@ constexpr DWORD kChunk = 16384;
 double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+    return static_cast<double>(to.QuadPart - from.QuadPart) /
+           static_cast<double>(frequency.QuadPart);
 }
 
 LARGE_INTEGER Now() {
@@ -82,6 +86,54 @@ ExpectedFile Expect(const std::wstring& path) {
     return expected;
 }
 
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+struct DigestCost {
+    int rounds = 0;
+    int checkedResult = 0;
+    double uncheckedSeconds = 0;
+    double checkedSeconds = 0;
+};
+
+// Checked and unchecked downloads take turns at going first, and each kind's median counts:
+// single runs differ by more than the check costs.
+DigestCost MeasureDigestCost(HWND dialog, const std::wstring& url, const std::wstring& scratch,
+                             const DownloadHooks& checkedHooks, int rounds) {
+    DigestCost cost;
+    cost.rounds = rounds;
+    std::vector<double> unchecked, checked;
+    const auto timedDownload = [&](const DownloadHooks& hooks, std::vector<double>& times) {
+        const LARGE_INTEGER start = Now();
+        const int outcome = DownloadFile(dialog, ToGbk(url), scratch, hooks);
+        times.push_back(Seconds(start, Now()));
+        DeleteFileW(scratch.c_str());
+        return outcome;
+    };
+    for (int round = 0; round < rounds; ++round) {
+        for (int turn = 0; turn < 2; ++turn) {
+            if ((round + turn) % 2 == 0)
+                cost.checkedResult |= timedDownload(checkedHooks, checked);
+            else
+                timedDownload({}, unchecked);
+        }
+    }
+    cost.uncheckedSeconds = Median(unchecked);
+    cost.checkedSeconds = Median(checked);
+    return cost;
+}
+
+void PrintDigestCost(const char* label, double megabytes, const DigestCost& cost) {
+    if (cost.rounds == 0) return;
+    std::printf("  %s checked %.1f MB/s (result %d), unchecked %.1f MB/s, medians of %d\n", label,
+                megabytes / cost.checkedSeconds, cost.checkedResult,
+                megabytes / cost.uncheckedSeconds, cost.rounds);
+    std::printf("    ratio with digest / without:     %7.2f\n",
+                cost.uncheckedSeconds / cost.checkedSeconds);
+}
+
 SIZE_T WorkingSet(bool peak) {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof(counters);
@@ -93,11 +145,12 @@ SIZE_T WorkingSet(bool peak) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        std::printf("usage: bench-download URL FOLDER\n");
+        std::printf("usage: bench-download URL FOLDER [RATE-LIMITED-URL]\n");
         return 2;
     }
     const std::wstring url = argv[1];
     const std::wstring folder = argv[2];
+    const std::wstring limitedUrl = argc > 3 ? argv[3] : L"";
     SetEvent(Workers().releaseRun);
     RunningDialog shown("");
     if (!shown.Window() || !shown.WaitForStartTick()) {
@@ -115,21 +168,30 @@ int wmain(int argc, wchar_t** argv) {
     const double megabytes = MegabytesOf(target);
     const SIZE_T peak = WorkingSet(true);
 
-    // 1b. The same with the size and digest of a signed release checked on the way.
+    // 1b. The same with the size and digest of a signed release checked on the way. Checked
+    // and unchecked runs take turns at going first, and each kind's median counts: single runs
+    // differ by more than the check costs.
     DownloadHooks signedHooks;
-    signedHooks.expected = Expect(target);
     start = Now();
-    const int signedResult = DownloadFile(dialog, ToGbk(url), folder + L"\\signed.exe", signedHooks);
-    const double signedSeconds = Seconds(start, Now());
+    signedHooks.expected = Expect(target);
+    const double hashSeconds = Seconds(start, Now());
+    DeleteFileW(target.c_str());
+    const std::wstring scratch = folder + L"\\scratch.exe";
+    const DigestCost cost = MeasureDigestCost(dialog, url, scratch, signedHooks, 9);
+    const SIZE_T checkedPeak = WorkingSet(true);
+    const DigestCost limitedCost =
+        limitedUrl.empty() ? DigestCost{}
+                           : MeasureDigestCost(dialog, limitedUrl, scratch, signedHooks, 3);
 
     // 2. The bare loop.
     start = Now();
-    BareDownload(url, folder + L"\\bare.exe", [](uint64_t) {});
+    BareDownload(url, scratch, [](uint64_t) {});
     const double bareSeconds = Seconds(start, Now());
+    DeleteFileW(scratch.c_str());
 
     // 3. Three label updates and one notice per chunk, unthrottled.
     start = Now();
-    BareDownload(url, folder + L"\\unthrottled.exe", [dialog](uint64_t received) {
+    BareDownload(url, scratch, [dialog](uint64_t received) {
         const std::wstring text = std::to_wstring(received >> 10) + L"KB";
         SetDlgItemTextW(dialog, IDC_FILE_SIZE, text.c_str());
         SetDlgItemTextW(dialog, IDC_SPEED, text.c_str());
@@ -137,34 +199,44 @@ int wmain(int argc, wchar_t** argv) {
         PostMessageW(dialog, WM_DOWNLOAD_PROGRESS, 50, 0);
     });
     const double unthrottledSeconds = Seconds(start, Now());
+    DeleteFileW(scratch.c_str());
 
-    // 4. A stop one second into a download: how long until DownloadFile returns.
+    // 4. A stop a quarter second into a download: how long until DownloadFile returns. The
+    // stopper says when it asked, so a download that ended first is told apart.
     std::atomic<bool> stop{false};
     LARGE_INTEGER stoppedAt{};
     std::thread stopper([&] {
-        Sleep(1000);
+        Sleep(250);
         stoppedAt = Now();
         stop = true;
     });
     DownloadHooks hooks;
     hooks.stopRequested = [&stop] { return stop.load(); };
-    DownloadFile(dialog, ToGbk(url), folder + L"\\stopped.exe", hooks);
-    const double stopMs = 1000.0 * Seconds(stoppedAt, Now());
+    DownloadFile(dialog, ToGbk(url), scratch, hooks);
+    const LARGE_INTEGER returnedAt = Now();
     stopper.join();
+    const double stopMs = 1000.0 * Seconds(stoppedAt, returnedAt);
 
-    std::printf("download of %.0f MiB from %ls (DownloadFile result %d)\n", megabytes,
-                url.c_str(), result);
+    std::printf("download of %.0f MiB from %ls (DownloadFile result %d)\n", megabytes, url.c_str(),
+                result);
     std::printf("  DownloadFile with the live dialog: %7.1f MB/s\n", megabytes / realSeconds);
-    std::printf("  DownloadFile checking the digest:  %7.1f MB/s (result %d)\n",
-                megabytes / signedSeconds, signedResult);
+    std::printf("  SHA-256 of the file on disk:       %7.1f MB/s\n", megabytes / hashSeconds);
     std::printf("  bare WinINet loop:                 %7.1f MB/s\n", megabytes / bareSeconds);
-    std::printf("  unthrottled per-chunk updates:     %7.1f MB/s\n", megabytes / unthrottledSeconds);
+    std::printf("  unthrottled per-chunk updates:     %7.1f MB/s\n",
+                megabytes / unthrottledSeconds);
     std::printf("  ratio DownloadFile / bare loop:    %7.2f\n", bareSeconds / realSeconds);
-    std::printf("  ratio with digest / without:      %7.2f\n", realSeconds / signedSeconds);
     std::printf("  ratio unthrottled / bare loop:     %7.2f\n", bareSeconds / unthrottledSeconds);
+    PrintDigestCost("digest check at full speed:", megabytes, cost);
+    PrintDigestCost("digest check at 100 MB/s:  ", megabytes, limitedCost);
     std::printf("  peak working set over idle:        %7.1f MiB (idle %.1f MiB)\n",
-                static_cast<double>(peak - idle) / 1048576.0, static_cast<double>(idle) / 1048576.0);
-    std::printf("  stop to return:                    %7.1f ms\n", stopMs);
+                static_cast<double>(peak - idle) / 1048576.0,
+                static_cast<double>(idle) / 1048576.0);
+    std::printf("  the same after checked downloads:  %7.1f MiB\n",
+                static_cast<double>(checkedPeak - idle) / 1048576.0);
+    if (stopMs >= 0)
+        std::printf("  stop to return:                    %7.1f ms\n", stopMs);
+    else
+        std::printf("  stop to return:                    (the download ended first)\n");
     shown.Close();
     return 0;
 }

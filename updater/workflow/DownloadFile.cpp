@@ -4,10 +4,10 @@
 
 #include <optional>
 
+#include "BackgroundSha256.h"
 #include "CodePage.h"
 #include "DownloadMeter.h"
 #include "HttpGet.h"
-#include "ReleaseSignature.h"
 #include "StagedFile.h"
 #include "UpdateDialog.h"
 #include "resource_ids.h"
@@ -129,8 +129,8 @@ HttpGetOptions DownloadOptions(const StopCheck& stopRequested) {
                              ? INTERNET_OPEN_TYPE_PRECONFIG
                              : INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
     options.headers = kRequestHeaders;
-    options.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                    INTERNET_FLAG_PRAGMA_NOCACHE;
+    options.flags =
+        INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
     options.stopRequested = stopRequested;
     return options;
 }

@@ -1,5 +1,7 @@
 #include "ReleaseSignature.h"
 
+#include "Sha256.h"
+
 namespace {
 
 int Base64Value(char c) {
@@ -52,8 +54,8 @@ bool ReleaseKey::Load(std::string_view base64) {
     header->dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
     header->cbKey = 32;
     blob.insert(blob.end(), point.begin(), point.end());
-    return Succeeded(BCryptOpenAlgorithmProvider(&m_algorithm, BCRYPT_ECDSA_P256_ALGORITHM,
-                                                 nullptr, 0)) &&
+    return Succeeded(BCryptOpenAlgorithmProvider(&m_algorithm, BCRYPT_ECDSA_P256_ALGORITHM, nullptr,
+                                                 0)) &&
            Succeeded(BCryptImportKeyPair(m_algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &m_key,
                                          blob.data(), static_cast<ULONG>(blob.size()), 0));
 }
@@ -69,91 +71,4 @@ bool ReleaseKey::Verifies(std::string_view signedBytes,
     return BCryptVerifySignature(m_key, nullptr, digest.data(), static_cast<ULONG>(digest.size()),
                                  const_cast<uint8_t*>(signature.data()),
                                  static_cast<ULONG>(signature.size()), 0) == 0;
-}
-
-Sha256::Sha256() {
-    if (Succeeded(BCryptOpenAlgorithmProvider(&m_algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
-        BCryptCreateHash(m_algorithm, &m_hash, nullptr, 0, nullptr, 0, 0);
-}
-
-Sha256::~Sha256() {
-    if (m_hash) BCryptDestroyHash(m_hash);
-    if (m_algorithm) BCryptCloseAlgorithmProvider(m_algorithm, 0);
-}
-
-bool Sha256::Add(const void* data, ULONG size) {
-    return m_hash && Succeeded(BCryptHashData(
-                         m_hash, static_cast<PUCHAR>(const_cast<void*>(data)), size, 0));
-}
-
-bool Sha256::Finish(std::array<uint8_t, 32>& digest) {
-    return m_hash && Succeeded(BCryptFinishHash(m_hash, digest.data(), 32, 0));
-}
-
-struct BackgroundSha256::Queue {
-    static constexpr size_t kMaxQueuedBytes = 8 << 20;
-    std::mutex lock;
-    std::condition_variable changed;
-    std::deque<std::vector<uint8_t>> pieces;
-    size_t queuedBytes = 0;
-    bool ended = false;
-    bool failed = false;
-    Sha256 digest;
-    std::thread worker;
-
-    void Run() {
-        for (;;) {
-            std::vector<uint8_t> piece;
-            {
-                std::unique_lock<std::mutex> hold(lock);
-                changed.wait(hold, [this] { return ended || !pieces.empty(); });
-                if (pieces.empty()) return;
-                piece = std::move(pieces.front());
-                pieces.pop_front();
-                queuedBytes -= piece.size();
-            }
-            changed.notify_all();
-            if (!digest.Add(piece.data(), static_cast<ULONG>(piece.size()))) failed = true;
-        }
-    }
-};
-
-BackgroundSha256::BackgroundSha256() : m_queue(new Queue) {
-    m_queue->worker = std::thread([queue = m_queue] { queue->Run(); });
-}
-
-BackgroundSha256::~BackgroundSha256() {
-    {
-        std::lock_guard<std::mutex> hold(m_queue->lock);
-        m_queue->ended = true;
-        m_queue->pieces.clear();
-    }
-    m_queue->changed.notify_all();
-    if (m_queue->worker.joinable()) m_queue->worker.join();
-    delete m_queue;
-}
-
-bool BackgroundSha256::Add(const void* data, ULONG size) {
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    {
-        std::unique_lock<std::mutex> hold(m_queue->lock);
-        m_queue->changed.wait(hold, [this] {
-            return m_queue->queuedBytes < Queue::kMaxQueuedBytes || m_queue->ended;
-        });
-        if (m_queue->ended) return false;
-        m_queue->pieces.emplace_back(bytes, bytes + size);
-        m_queue->queuedBytes += size;
-    }
-    m_queue->changed.notify_all();
-    return true;
-}
-
-bool BackgroundSha256::Finish(std::array<uint8_t, 32>& digest) {
-    {
-        std::lock_guard<std::mutex> hold(m_queue->lock);
-        m_queue->ended = true;
-    }
-    m_queue->changed.notify_all();
-    m_queue->worker.join();
-    return !m_queue->failed && m_queue->digest.Finish(digest);
 }

@@ -1,0 +1,85 @@
+// SHA-256 by both of its engines: the published vectors, and the same digest whatever the pieces
+// it is given (the processor's engine buffers partial blocks itself).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Sha256.h"
+#include "ShaExtensions.h"
+
+namespace {
+
+std::string Hex(const std::array<uint8_t, 32>& digest) {
+    std::string text;
+    char two[3];
+    for (uint8_t byte : digest) {
+        std::snprintf(two, sizeof(two), "%02x", byte);
+        text += two;
+    }
+    return text;
+}
+
+// The digest of bytes given in pieces of the sizes listed, the last size repeating.
+std::string DigestInPieces(Sha256::Engine engine, const std::string& bytes,
+                           const std::vector<size_t>& pieces) {
+    Sha256 hash(engine);
+    size_t at = 0;
+    for (size_t i = 0; at < bytes.size(); i = std::min(i + 1, pieces.size() - 1)) {
+        const size_t size = std::min(pieces[i], bytes.size() - at);
+        EXPECT_TRUE(hash.Add(bytes.data() + at, static_cast<ULONG>(size)));
+        at += size;
+    }
+    std::array<uint8_t, 32> digest{};
+    EXPECT_TRUE(hash.Finish(digest));
+    EXPECT_FALSE(hash.Finish(digest)) << "a finished digest takes nothing more";
+    return Hex(digest);
+}
+
+const Sha256::Engine kEngines[] = {Sha256::Engine::Fastest, Sha256::Engine::Platform};
+
+}  // namespace
+
+TEST(Sha256, PublishedVectorsByEitherEngine) {
+    const struct {
+        std::string bytes;
+        const char* digest;
+    } vectors[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (Sha256::Engine engine : kEngines) {
+        for (const auto& vector : vectors) {
+            SCOPED_TRACE(vector.bytes.substr(0, 16) + " engine " +
+                         std::to_string(static_cast<int>(engine)));
+            EXPECT_EQ(DigestInPieces(engine, vector.bytes, {1 << 20}), vector.digest);
+        }
+    }
+}
+
+TEST(Sha256, TheSameDigestWhateverThePiecesAndLengths) {
+    std::printf("this processor %s the SHA extensions\n",
+                ProcessorHasShaExtensions() ? "has" : "lacks");
+    std::string bytes;
+    uint32_t seed = 12345;
+    for (int i = 0; i < 4096; ++i)
+        bytes += static_cast<char>((seed = seed * 1103515245 + 12345) >> 16);
+    // Lengths around the block and padding edges (55, 56, 63, 64...), pieces that straddle them.
+    const std::vector<std::vector<size_t>> pieceSizes = {{1}, {3, 61}, {63}, {64}, {65}, {7, 200}};
+    for (size_t length : {0, 1, 55, 56, 57, 63, 64, 65, 119, 120, 127, 128, 129, 1000, 4096}) {
+        const std::string part = bytes.substr(0, length);
+        const std::string expected = DigestInPieces(Sha256::Engine::Platform, part, {1 << 20});
+        for (Sha256::Engine engine : kEngines) {
+            for (const auto& pieces : pieceSizes) {
+                SCOPED_TRACE("length " + std::to_string(length) + " first piece " +
+                             std::to_string(pieces[0]));
+                EXPECT_EQ(DigestInPieces(engine, part, pieces), expected);
+            }
+        }
+    }
+}
