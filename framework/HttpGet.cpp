@@ -21,8 +21,11 @@ struct AsyncState {
     HANDLE completed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::atomic<DWORD_PTR> result{0};
     std::atomic<DWORD> error{0};
+    // WinINet writes what a pending call answers when it completes, which may be after the
+    // transfer was abandoned: both counts live here, never on a caller's stack.
     std::vector<char> buffer;
     DWORD bytesRead = 0;
+    DWORD bytesAvailable = 0;
 
     static AsyncState* Take(size_t bufferSize) {
         AsyncState* state = nullptr;
@@ -69,8 +72,7 @@ public:
     Transfer(const HttpGetOptions& options, HttpSink& sink)
         : m_options(options),
           m_sink(sink),
-          m_state(AsyncState::Take(std::max<DWORD>({options.readSize, options.chunkSize, 1}))) {
-    }
+          m_state(AsyncState::Take(std::max<DWORD>({options.readSize, options.chunkSize, 1}))) {}
     ~Transfer() {
         // Closing a request whose body is unread can take as long as reading the rest of it
         // (WinINet may drain it to keep the connection), so an abandoned transfer's handles
@@ -120,8 +122,8 @@ private:
     HINTERNET m_root = nullptr;
     HINTERNET m_request = nullptr;
     bool m_inFlight = false;
-    bool m_abandoned = false;
-    bool m_plentiful = false;  // the last read filled the whole buffer  // stopped or timed out with the body unread
+    bool m_abandoned = false;  // stopped, timed out or refused with the body unread
+    bool m_plentiful = false;  // the last read filled the whole buffer
     DWORD m_lastActivity = GetTickCount();
 };
 
@@ -146,9 +148,9 @@ bool Transfer::Open(const std::wstring& url, HttpResult& result) {
     InternetSetStatusCallbackW(m_root, OnStatus);
 
     const wchar_t* headers = m_options.headers.empty() ? nullptr : m_options.headers.c_str();
-    m_request = InternetOpenUrlW(m_root, url.c_str(), headers,
-                                 static_cast<DWORD>(m_options.headers.size()), m_options.flags,
-                                 reinterpret_cast<DWORD_PTR>(m_state));
+    m_request =
+        InternetOpenUrlW(m_root, url.c_str(), headers, static_cast<DWORD>(m_options.headers.size()),
+                         m_options.flags, reinterpret_cast<DWORD_PTR>(m_state));
     if (m_request) return true;
     if (!Finish(false, result)) return false;
     m_request = reinterpret_cast<HINTERNET>(m_state->result.load());
@@ -186,9 +188,12 @@ bool Transfer::Finish(BOOL answered, HttpResult& result) {
     if (GetLastError() != ERROR_IO_PENDING)
         return Fail(result, HttpOutcome::Failed, GetLastError()), false;
     switch (WaitForCompletion()) {
-        case Wait::Stopped: return Fail(result, HttpOutcome::Stopped), false;
-        case Wait::TimedOut: return Fail(result, HttpOutcome::TimedOut), false;
-        case Wait::Completed: break;
+        case Wait::Stopped:
+            return Fail(result, HttpOutcome::Stopped), false;
+        case Wait::TimedOut:
+            return Fail(result, HttpOutcome::TimedOut), false;
+        case Wait::Completed:
+            break;
     }
     if (!m_state->result) return Fail(result, HttpOutcome::Failed, m_state->error), false;
     return true;
@@ -196,9 +201,13 @@ bool Transfer::Finish(BOOL answered, HttpResult& result) {
 
 bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
     for (;;) {
-        const BOOL answered = InternetQueryDataAvailable(m_request, &available, 0, 0);
+        m_state->bytesAvailable = 0;
+        const BOOL answered = InternetQueryDataAvailable(m_request, &m_state->bytesAvailable, 0, 0);
         if (!Finish(answered, result)) return false;
-        if (answered) return true;
+        if (answered) {
+            available = m_state->bytesAvailable;
+            return true;
+        }
         // Data has come (or the body has ended): asking again now answers at once.
     }
 }
@@ -251,7 +260,7 @@ HttpResult Transfer::Run(const std::wstring& url) {
     }
     // A connection closed early ends like a whole body: only the count tells them apart.
     result.outcome = head.hasLength && result.received != head.length ? HttpOutcome::Truncated
-                                                                        : HttpOutcome::Complete;
+                                                                      : HttpOutcome::Complete;
     return result;
 }
 
