@@ -32,6 +32,12 @@ mkdir -p "$(dirname "$prefix")"
     "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
     wineserver -w
   fi
+  # A program that crashes gets its backtrace written out and ends, instead of a crash dialog
+  # that nobody closes on a virtual display (a test would then wait for its time-out).
+  if [ ! -f "$prefix/.no-crash-dialog" ]; then
+    "$loader" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+      </dev/null >/dev/null 2>&1 9>&- && touch "$prefix/.no-crash-dialog"
+  fi
   # Wine draws caption buttons with its Marlett font, which fontconfig does not find: without
   # the file in the prefix they show as "0 1 r".
   marlett=/usr/share/wine/fonts/marlett.ttf

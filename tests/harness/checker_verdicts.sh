@@ -19,6 +19,7 @@ cases=(
   "failed  none      --gtest_filter=NoSuchSuite.*"
   "failed  skipped   --gtest_filter=Probe.Skips"
   "passed  mixed     --gtest_filter=Probe.Passes:Probe.Skips"
+  "failed  crashed   --gtest_filter=Probe.Passes:Probe.Crashes --gtest_catch_exceptions=0"
 )
 # The killed run comes right after a good one with the same report: the report that the
 # good run left must not count for the killed one.
