@@ -1,11 +1,13 @@
 // SHA-256 by both of its engines: the published vectors, and the same digest whatever the pieces
-// it is given (the processor's engine buffers partial blocks itself).
+// it is given (the processor's engine buffers partial blocks itself), also when the pieces go
+// to the hashing thread in batches.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "BackgroundSha256.h"
 #include "Sha256.h"
 #include "ShaExtensions.h"
 
@@ -82,4 +84,23 @@ TEST(Sha256, TheSameDigestWhateverThePiecesAndLengths) {
             }
         }
     }
+}
+
+TEST(Sha256, OnItsOwnThreadAcrossBatches) {
+    // A few megabytes in pieces that straddle the batches handed to the thread.
+    std::string bytes(3 * (1 << 20) + 12345, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 2654435761u >> 24);
+    const std::string expected = DigestInPieces(Sha256::Engine::Platform, bytes, {1 << 22});
+    BackgroundSha256 background;
+    for (size_t at = 0; at < bytes.size(); at += 16381) {
+        const size_t size = std::min<size_t>(16381, bytes.size() - at);
+        ASSERT_TRUE(background.Add(bytes.data() + at, static_cast<ULONG>(size)));
+    }
+    std::array<uint8_t, 32> digest{};
+    ASSERT_TRUE(background.Finish(digest));
+    EXPECT_EQ(Hex(digest), expected);
+    EXPECT_FALSE(background.Add("x", 1)) << "a finished digest takes nothing more";
+
+    BackgroundSha256 abandoned;  // ends without Finish, with batches still queued
+    for (int i = 0; i < 6; ++i) EXPECT_TRUE(abandoned.Add(bytes.data(), 1 << 20));
 }

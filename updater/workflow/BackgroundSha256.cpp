@@ -67,6 +67,7 @@ BackgroundSha256::~BackgroundSha256() {
 }
 
 bool BackgroundSha256::Add(const void* data, ULONG size) {
+    if (m_finished) return false;
     const auto* bytes = static_cast<const uint8_t*>(data);
     while (size > 0) {
         const size_t taken = std::min<size_t>(size, kBatchBytes - m_filling.size());
@@ -97,6 +98,8 @@ bool BackgroundSha256::HandOver() {
 }
 
 bool BackgroundSha256::Finish(std::array<uint8_t, 32>& digest) {
+    if (m_finished) return false;
+    m_finished = true;
     if (!m_filling.empty() && !HandOver()) return false;
     m_hasher->Stop();
     return !m_hasher->failed && m_hasher->digest.Finish(digest);

@@ -17,6 +17,7 @@ public:
     BackgroundSha256(const BackgroundSha256&) = delete;
     BackgroundSha256& operator=(const BackgroundSha256&) = delete;
 
+    // Both false once the digest has been finished.
     bool Add(const void* data, ULONG size);
     bool Finish(std::array<uint8_t, 32>& digest);
 
@@ -26,4 +27,5 @@ private:
 
     std::unique_ptr<Hasher> m_hasher;
     std::vector<uint8_t> m_filling;
+    bool m_finished = false;
 };
