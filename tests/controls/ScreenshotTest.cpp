@@ -40,13 +40,18 @@ TEST(Screen, TheDialogWithALitADisabledButtonAndAVisitedLink) {
     dialog.m_lnkHome.m_openWithShell = OpenedByTheShell;  // read only by its click
     SendMessageW(shown.Window(), WM_COMMAND, MAKEWPARAM(IDC_LINK_HOME, STN_CLICKED),
                  reinterpret_cast<LPARAM>(shown.Item(IDC_LINK_HOME)));
+    // Other tests' windows share the display: this one goes on top of them before the screen
+    // is read, and the reading waits until the painting has reached the screen.
+    SetWindowPos(shown.Window(), HWND_TOPMOST, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     RedrawWindow(shown.Window(), nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Sleep(300);
 
     EXPECT_TRUE(dialog.m_btnStart.IsHot());
-    EXPECT_GT(ScreenPixelsOf(shown.Item(IDC_LINK_HOME), dialog.m_lnkHome.m_clrVisited), 0);
-    EXPECT_GT(ScreenPixelsOf(shown.Item(IDC_LINK_LOG), dialog.m_lnkLog.m_clrLink), 0);
+    EXPECT_TRUE(WaitUntil([&] {
+        return ScreenPixelsOf(shown.Item(IDC_LINK_HOME), dialog.m_lnkHome.m_clrVisited) > 0 &&
+               ScreenPixelsOf(shown.Item(IDC_LINK_LOG), dialog.m_lnkLog.m_clrLink) > 0;
+    })) << "the visited home link and the log link in their colours";
     CreateDirectoryW(L"screenshots", nullptr);
     const ShotInfo shot = SaveWindowShot(shown.Window(), L"screenshots\\controls-dialog.bmp");
     EXPECT_TRUE(shot.saved);

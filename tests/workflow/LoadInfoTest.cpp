@@ -25,7 +25,6 @@ const char kUpdaterReleaseKey[] = "";
 
 namespace {
 
-
 TestHttpServer& Server() {
     static TestHttpServer server;
     return server;
@@ -38,25 +37,37 @@ std::wstring TextOf(HWND window) {
 }
 
 std::wstring TipOf(HWND link) {
-    HWND tip = nullptr;
-    // The label's tooltip is a top-level window owned by the dialog; find the one whose tool
-    // is this label.
-    for (HWND window = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); window;
-         window = FindWindowExW(nullptr, window, TOOLTIPS_CLASSW, nullptr)) {
-        TOOLINFOW tool{};
-        tool.cbSize = sizeof(tool);
-        tool.hwnd = link;
-        tool.uId = 1;
-        if (SendMessageW(window, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool))) tip = window;
-    }
-    if (!tip) return L"(no tip)";
+    // The label's tooltip is a top-level window of the label's thread; find the one whose
+    // tool is this label. (Walking the desktop's windows instead can stop early when another
+    // test's window goes away during the walk.)
+    struct Search {
+        HWND link;
+        HWND tip = nullptr;
+    } search{link};
+    EnumThreadWindows(
+        GetWindowThreadProcessId(link, nullptr),
+        [](HWND window, LPARAM parameter) -> BOOL {
+            auto& search = *reinterpret_cast<Search*>(parameter);
+            wchar_t name[64] = {};
+            GetClassNameW(window, name, 64);
+            TOOLINFOW tool{};
+            tool.cbSize = sizeof(tool);
+            tool.hwnd = search.link;
+            tool.uId = 1;
+            if (lstrcmpiW(name, TOOLTIPS_CLASSW) == 0 &&
+                SendMessageW(window, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool)))
+                search.tip = window;
+            return search.tip == nullptr;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    if (!search.tip) return L"(no tip)";
     wchar_t text[1024] = {};
     TOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
     tool.hwnd = link;
     tool.uId = 1;
     tool.lpszText = text;
-    SendMessageW(tip, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(search.tip, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&tool));
     return text;
 }
 
@@ -88,7 +99,8 @@ public:
     std::wstring Title() const { return TextOf(m_window); }
     // Waits for the title that LoadInfoProc writes last.
     bool WaitForInfo() const {
-        return WaitFor([this] { return Title().find(L"（正在获取版本号）") == std::wstring::npos; });
+        return WaitFor(
+            [this] { return Title().find(L"（正在获取版本号）") == std::wstring::npos; });
     }
 
 private:
