@@ -35,18 +35,22 @@ TEST(Screen, TheDialogWithALitADisabledButtonAndAVisitedLink) {
     ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(shown.Item(IDC_STOP)) != FALSE; }));
     UpdateDialog& dialog = shown.Dialog();
 
+    // Other tests' windows share the display: this one goes on top of them, and the pointer
+    // rests on Start, so that nothing unlights it (its leave tracking follows the real pointer).
+    SetWindowPos(shown.Window(), HWND_TOPMOST, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     EnableWindow(shown.Item(IDC_STOP), FALSE);
+    RECT start;
+    GetWindowRect(shown.Item(IDOK), &start);
+    SetCursorPos(start.left + 8, start.top + 8);
     SendMessageW(shown.Item(IDOK), WM_MOUSEMOVE, 0, MAKELPARAM(8, 8));
     dialog.m_lnkHome.m_openWithShell = OpenedByTheShell;  // read only by its click
     SendMessageW(shown.Window(), WM_COMMAND, MAKEWPARAM(IDC_LINK_HOME, STN_CLICKED),
                  reinterpret_cast<LPARAM>(shown.Item(IDC_LINK_HOME)));
-    // Other tests' windows share the display: this one goes on top of them before the screen
-    // is read, and the reading waits until the painting has reached the screen.
-    SetWindowPos(shown.Window(), HWND_TOPMOST, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     RedrawWindow(shown.Window(), nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 
+    // The screen is read once the painting has reached it.
     EXPECT_TRUE(dialog.m_btnStart.IsHot());
     EXPECT_TRUE(WaitUntil([&] {
         return ScreenPixelsOf(shown.Item(IDC_LINK_HOME), dialog.m_lnkHome.m_clrVisited) > 0 &&

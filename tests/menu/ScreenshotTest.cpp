@@ -28,16 +28,20 @@ HWND OpenPopupWindow() {
 }
 
 // Steps while the menu is open: move the selection down to the pictured item, then take
-// the shot and close the menu.
+// the shot and close the menu. A busy machine may not have painted the popup yet when the
+// shot is first due: the shot is then taken again at the next steps, a bounded number of times.
 void Step(HWND owner) {
+    constexpr int kMoves = 4, kLastShot = kMoves + 20;
     HWND popup = OpenPopupWindow();
     if (!popup) return;
-    if (g_run->step < 4) {
+    if (g_run->step < kMoves) {
         PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);
     } else {
         g_run->shot = SaveWindowShot(popup, g_run->path);
-        KillTimer(owner, kStepTimer);
-        EndMenu();
+        if (g_run->shot.distinctColours > 6 || g_run->step >= kLastShot) {
+            KillTimer(owner, kStepTimer);
+            EndMenu();
+        }
     }
     ++g_run->step;
 }
@@ -84,15 +88,20 @@ TEST(Screenshot, LoadedPopupInEachLook) {
         ASSERT_TRUE(view->AppendItem(L"&Cut\tCtrl+X", 0, look.imageCommand, IDR_TOOLBAR));
         ASSERT_TRUE(view->AppendItem(GbkString("粘贴(&P)"), MF_GRAYED, 500, IDR_TOOLBAR));
 
+        // Other tests' windows share the display, and one that comes to the front closes an
+        // open menu before its shot: the menu is then opened again, a bounded number of times.
         ShotRun run;
-        run.path = std::wstring(L"screenshots\\menu-") + look.name + L".bmp";
-        g_run = &run;
-        SetForegroundWindow(owner);
-        SetTimer(owner, kStepTimer, 150, nullptr);
-        TrackPopupMenu(view->m_hMenu, TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD, 40, 40, 0,
-                       owner, nullptr);
-        KillTimer(owner, kStepTimer);
-        g_run = nullptr;
+        for (int attempt = 0; attempt < 5 && !run.shot.saved; ++attempt) {
+            run = ShotRun{};
+            run.path = std::wstring(L"screenshots\\menu-") + look.name + L".bmp";
+            g_run = &run;
+            SetForegroundWindow(owner);
+            SetTimer(owner, kStepTimer, 150, nullptr);
+            TrackPopupMenu(view->m_hMenu, TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD, 40, 40,
+                           0, owner, nullptr);
+            KillTimer(owner, kStepTimer);
+            g_run = nullptr;
+        }
 
         EXPECT_TRUE(run.shot.saved) << look.name;
         EXPECT_GT(run.shot.height, 6 * GetSystemMetrics(SM_CYMENU) - 10);

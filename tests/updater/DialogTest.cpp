@@ -317,10 +317,11 @@ TEST(ForeignMessages, CarryNothingTheDialogWouldFollow) {
     PostMessageW(dialog, WM_APPEND_LOG, 0, 0x400000);
     SendMessageW(dialog, WM_APPEND_LOG, 0x1234, 0x10);
     PostMessageW(dialog, WM_DOWNLOAD_PROGRESS, 100, 0x400000);
-    SendMessageW(dialog, WM_NULL, 0, 0);  // the posted ones have been handled
-    EXPECT_TRUE(IsWindow(dialog));
+    // Posted messages are handled in their order: once the last one shows, all have been.
+    EXPECT_TRUE(WaitUntil([&] { return TextOf(shown.Item(IDC_PERCENT)) == L"100%"; }));
+    SendMessageW(dialog, WM_NULL, 0, 0);
+    EXPECT_TRUE(IsWindow(dialog));  // shown, but nothing finished
     EXPECT_EQ(shown.LogText(), before);
-    EXPECT_EQ(TextOf(shown.Item(IDC_PERCENT)), L"100%");  // shown, but nothing finished
 
     // Lines and an emptying of the panel from several threads keep their order.
     std::thread other([&] { shown.Dialog().AppendLog("* 甲"); });
