@@ -1,7 +1,7 @@
 #include "BackgroundSha256.h"
 
-#include <condition_variable>
 #include <algorithm>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
