@@ -168,9 +168,8 @@ int wmain(int argc, wchar_t** argv) {
     const double megabytes = MegabytesOf(target);
     const SIZE_T peak = WorkingSet(true);
 
-    // 1b. The same with the size and digest of a signed release checked on the way. Checked
-    // and unchecked runs take turns at going first, and each kind's median counts: single runs
-    // differ by more than the check costs.
+    // 1b. The same with the size and digest of a signed release checked on the way, against
+    // unchecked runs: at full speed and, when given, at a gigabit link's pace.
     DownloadHooks signedHooks;
     start = Now();
     signedHooks.expected = Expect(target);
