@@ -4,6 +4,9 @@
 // a signed release's digest on the way costs, at full speed and at a gigabit link's pace.
 // Not a test: it asserts nothing. Run it with tests/benchmarks/bench-download.sh, which serves
 // a 256 MiB file with nginx on loopback.
+// With --unchecked N it only prints the seconds of N plain downloads, one per line: the script
+// runs it with and without a busy loop beside it, to tell whether the machine has a core
+// to spare for the digest's thread.
 #include <windows.h>
 #include <psapi.h>
 #include <wininet.h>
@@ -141,11 +144,34 @@ SIZE_T WorkingSet(bool peak) {
     return peak ? counters.PeakWorkingSetSize : counters.WorkingSetSize;
 }
 
+// The seconds of each of `count` plain downloads, one line each.
+int PrintUncheckedSeconds(HWND dialog, const std::wstring& url, const std::wstring& folder,
+                          int count) {
+    const std::wstring scratch = folder + L"\\scratch.exe";
+    for (int i = 0; i < count; ++i) {
+        const LARGE_INTEGER start = Now();
+        const int outcome = DownloadFile(dialog, ToGbk(url), scratch, {});
+        const double seconds = Seconds(start, Now());
+        DeleteFileW(scratch.c_str());
+        if (outcome != 0) return 1;
+        std::printf("%.4f\n", seconds);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 3) {
-        std::printf("usage: bench-download URL FOLDER [RATE-LIMITED-URL]\n");
+    const bool uncheckedOnly = argc > 1 && std::wstring(argv[1]) == L"--unchecked";
+    const int count = uncheckedOnly && argc > 2 ? _wtoi(argv[2]) : 0;
+    if (uncheckedOnly) {
+        argv += 2;
+        argc -= 2;
+    }
+    if (argc < 3 || (uncheckedOnly && count <= 0)) {
+        std::printf(
+            "usage: bench-download URL FOLDER [RATE-LIMITED-URL]\n"
+            "       bench-download --unchecked COUNT URL FOLDER\n");
         return 2;
     }
     const std::wstring url = argv[1];
@@ -158,6 +184,11 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     HWND dialog = shown.Window();
+    if (uncheckedOnly) {
+        const int outcome = PrintUncheckedSeconds(dialog, url, folder, count);
+        shown.Close();
+        return outcome;
+    }
     const SIZE_T idle = WorkingSet(false);
 
     // 1. The real download, its labels and notices going to the live dialog.

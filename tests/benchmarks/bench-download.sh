@@ -10,7 +10,8 @@ work=$(mktemp -d /tmp/bench-download.XXXXXX)
 # The downloads land in memory where there is a tmpfs: the disk writing back one run's file
 # would otherwise slow the next run down, by more than what is measured.
 out=$(mktemp -d /dev/shm/bench-download.XXXXXX 2>/dev/null || echo "$work/out")
-trap 'nginx -c "$work/nginx.conf" -s stop 2>/dev/null || true; rm -rf "$work" "$out"' EXIT
+spinner=
+trap '[ -z "$spinner" ] || kill "$spinner" 2>/dev/null; nginx -c "$work/nginx.conf" -s stop 2>/dev/null || true; rm -rf "$work" "$out"' EXIT
 
 mkdir -p "$work/www" "$out" "$work/tmp"
 chmod 755 "$work" "$work/www"  # nginx's workers read it as another user when started by root
@@ -43,6 +44,29 @@ nginx -c "$work/nginx.conf"
 chmod 644 "$work/www/big.exe"
 arch=win32
 [ "$preset" = mingw-x86 ] || arch=win64
-QV_WINE_ARCH=$arch "$root/scripts/wine-run.sh" "$build/wineprefix" \
-  "$build/tests/bin/bench-download.exe" "http://127.0.0.1:$port/big.exe" "Z:${out//\//\\}" \
-  "http://127.0.0.1:$port/limited/big.exe"
+bench() {
+  QV_WINE_ARCH=$arch "$root/scripts/wine-run.sh" "$build/wineprefix" \
+    "$build/tests/bin/bench-download.exe" "$@"
+}
+url=http://127.0.0.1:$port/big.exe
+winout="Z:${out//\//\\}"
+bench "$url" "$winout" "http://127.0.0.1:$port/limited/big.exe"
+
+# Whether this machine has a core to spare for the digest's thread: plain downloads alone,
+# and beside a busy loop of the idle scheduling class, which runs only when nothing else wants
+# a processor. Where a core is free both take the same time; where they do not, no thread
+# can run beside a download (the digest's among them) without slowing it.
+for round in 1 2 3; do
+  bench --unchecked 3 "$url" "$winout" | tr -d '\r' | grep -E '^[0-9.]+$' >>"$work/alone"
+  chrt -i 0 sh -c 'while :; do :; done' &
+  spinner=$!
+  bench --unchecked 3 "$url" "$winout" | tr -d '\r' | grep -E '^[0-9.]+$' >>"$work/beside"
+  kill "$spinner"
+  wait "$spinner" 2>/dev/null || true
+  spinner=
+done
+median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+awk -v alone="$(median "$work/alone")" -v beside="$(median "$work/beside")" 'BEGIN {
+  printf "  free-core check, plain downloads alone %.1f MB/s, beside an idle-class busy loop\n", 256 / alone
+  printf "    %.1f MB/s, medians of 9: ratio beside / alone %.2f\n", 256 / beside, alone / beside
+}'
