@@ -22,9 +22,9 @@ struct AsyncState {
     std::atomic<DWORD_PTR> result{0};
     std::atomic<DWORD> error{0};
     // WinINet writes what a pending call answers when it completes, which may be after the
-    // transfer was abandoned: both counts live here, never on a caller's stack.
+    // transfer was abandoned: the buffer and both counts live here, never on a caller's stack.
     std::vector<char> buffer;
-    DWORD bytesRead = 0;
+    INTERNET_BUFFERSA piece{};  // a read: its buffer, and then the count it got
     DWORD bytesAvailable = 0;
 
     static AsyncState* Take(size_t bufferSize) {
@@ -104,7 +104,7 @@ private:
     bool ReadHead(HttpResponseInfo& head) const;
     bool Finish(BOOL answered, HttpResult& result);
     bool QueryAvailable(DWORD& available, HttpResult& result);
-    bool ReadChunk(DWORD wanted, HttpResult& result);
+    bool ReadChunk(DWORD wanted, bool& pended, HttpResult& result);
     Wait WaitForCompletion();
     bool StopRequested() const { return m_options.stopRequested && m_options.stopRequested(); }
     HttpResult& Fail(HttpResult& result, HttpOutcome outcome, DWORD error = 0) {
@@ -212,10 +212,20 @@ bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
     }
 }
 
-bool Transfer::ReadChunk(DWORD wanted, HttpResult& result) {
-    m_state->bytesRead = 0;
-    return Finish(InternetReadFile(m_request, m_state->buffer.data(), wanted, &m_state->bytesRead),
-                  result);
+// InternetReadFileEx, not InternetReadFile: a read that goes pending writes its count into
+// the buffers' structure when it completes, and nothing overwrites it. (Wine's InternetReadFile
+// zeroes its count on the way out of a call that went pending, and the read may have completed
+// and written the count before that: a body then seemed to end half-way.)
+bool Transfer::ReadChunk(DWORD wanted, bool& pended, HttpResult& result) {
+    INTERNET_BUFFERSA& piece = m_state->piece;
+    piece = {};
+    piece.dwStructSize = sizeof(piece);
+    piece.lpvBuffer = m_state->buffer.data();
+    piece.dwBufferLength = wanted;
+    const BOOL answered =
+        InternetReadFileExA(m_request, &piece, IRF_ASYNC, reinterpret_cast<DWORD_PTR>(m_state));
+    pended = !answered;
+    return Finish(answered, result);
 }
 
 HttpResult Transfer::Run(const std::wstring& url) {
@@ -241,19 +251,27 @@ HttpResult Transfer::Run(const std::wstring& url) {
             if (available == 0) break;  // the server has ended the body
             wanted = std::min(available, buffer);
         }
-        if (!ReadChunk(wanted, result)) return result;
-        if (m_state->bytesRead == 0) break;  // the server has ended the body
+        bool pended = false;
+        if (!ReadChunk(wanted, pended, result)) return result;
+        const DWORD got = m_state->piece.dwBufferLength;
+        if (got == 0) {
+            // Only a read answered at once ends the body; after one that completed later,
+            // ask what has arrived, which answers 0 at once at the end.
+            if (!pended) break;
+            m_plentiful = false;
+            continue;
+        }
         // A full buffer, or as much as WinINet keeps at hand, means more is waiting.
-        m_plentiful = m_state->bytesRead == buffer || m_state->bytesRead >= kPlentyBytes;
+        m_plentiful = got == buffer || got >= kPlentyBytes;
         m_lastActivity = GetTickCount();
-        result.received += m_state->bytesRead;
+        result.received += got;
         if (head.hasLength && result.received > head.length)
             return Fail(result, HttpOutcome::Failed, ERROR_INVALID_DATA);
         // The sink sees chunks of at most chunkSize bytes, and a stop between any two.
         const DWORD chunk = std::max<DWORD>(m_options.chunkSize, 1);
-        for (DWORD at = 0; at < m_state->bytesRead; at += chunk) {
+        for (DWORD at = 0; at < got; at += chunk) {
             if (at > 0 && StopRequested()) return Fail(result, HttpOutcome::Stopped);
-            const DWORD size = std::min(chunk, m_state->bytesRead - at);
+            const DWORD size = std::min(chunk, got - at);
             if (!m_sink.Write(m_state->buffer.data() + at, size))
                 return Fail(result, HttpOutcome::SinkFailed);
         }
