@@ -153,7 +153,11 @@ int PrintUncheckedSeconds(HWND dialog, const std::wstring& url, const std::wstri
         const int outcome = DownloadFile(dialog, ToGbk(url), scratch, {});
         const double seconds = Seconds(start, Now());
         DeleteFileW(scratch.c_str());
-        if (outcome != 0) return 1;
+        if (outcome != 0) {
+            std::printf("download %d of %d failed (DownloadFile result %d)\n", i + 1, count,
+                        outcome);
+            return 1;
+        }
         std::printf("%.4f\n", seconds);
     }
     return 0;

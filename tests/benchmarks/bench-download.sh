@@ -56,11 +56,19 @@ bench "$url" "$winout" "http://127.0.0.1:$port/limited/big.exe"
 # and beside a busy loop of the idle scheduling class, which runs only when nothing else wants
 # a processor. Where a core is free both take the same time; where they do not, no thread
 # can run beside a download (the digest's among them) without slowing it.
+timed_downloads() {
+  local said
+  said=$(bench --unchecked 3 "$url" "$winout" | tr -d '\r') || {
+    echo "$said" | grep -v '^[0-9.]*$' >&2
+    exit 1
+  }
+  echo "$said" >>"$1"
+}
 for round in 1 2 3; do
-  bench --unchecked 3 "$url" "$winout" | tr -d '\r' | grep -E '^[0-9.]+$' >>"$work/alone"
+  timed_downloads "$work/alone"
   chrt -i 0 sh -c 'while :; do :; done' &
   spinner=$!
-  bench --unchecked 3 "$url" "$winout" | tr -d '\r' | grep -E '^[0-9.]+$' >>"$work/beside"
+  timed_downloads "$work/beside"
   kill "$spinner"
   wait "$spinner" 2>/dev/null || true
   spinner=
