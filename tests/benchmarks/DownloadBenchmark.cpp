@@ -4,9 +4,9 @@
 // a signed release's digest on the way costs, at full speed and at a gigabit link's pace.
 // Not a test: it asserts nothing. Run it with tests/benchmarks/bench-download.sh, which serves
 // a 256 MiB file with nginx on loopback.
-// With --unchecked N it only prints the seconds of N plain downloads, one per line: the script
-// runs it with and without a busy loop beside it, to tell whether the machine has a core
-// to spare for the digest's thread.
+// With --unchecked N it only prints the seconds and MiB of N plain downloads, a line each: the
+// script runs it with and without a busy loop beside it, to tell whether the machine has a core to
+// spare for the digest's thread.
 #include <windows.h>
 #include <psapi.h>
 #include <wininet.h>
@@ -144,7 +144,7 @@ SIZE_T WorkingSet(bool peak) {
     return peak ? counters.PeakWorkingSetSize : counters.WorkingSetSize;
 }
 
-// The seconds of each of `count` plain downloads, one line each.
+// The seconds and the size in MiB of each of `count` plain downloads, one line each.
 int PrintUncheckedSeconds(HWND dialog, const std::wstring& url, const std::wstring& folder,
                           int count) {
     const std::wstring scratch = folder + L"\\scratch.exe";
@@ -152,13 +152,14 @@ int PrintUncheckedSeconds(HWND dialog, const std::wstring& url, const std::wstri
         const LARGE_INTEGER start = Now();
         const int outcome = DownloadFile(dialog, ToGbk(url), scratch, {});
         const double seconds = Seconds(start, Now());
+        const double megabytes = MegabytesOf(scratch);
         DeleteFileW(scratch.c_str());
         if (outcome != 0) {
             std::printf("download %d of %d failed (DownloadFile result %d)\n", i + 1, count,
                         outcome);
             return 1;
         }
-        std::printf("%.4f\n", seconds);
+        std::printf("%.4f %.6f\n", seconds, megabytes);
     }
     return 0;
 }

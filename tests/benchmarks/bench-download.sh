@@ -59,9 +59,14 @@ bench "$url" "$winout" "http://127.0.0.1:$port/limited/big.exe"
 timed_downloads() {
   local said
   said=$(bench --unchecked 3 "$url" "$winout" | tr -d '\r') || {
-    echo "$said" | grep -v '^[0-9.]*$' >&2
+    echo "$said" | grep -v '^[0-9. ]*$' >&2
     exit 1
   }
+  # Each download must have brought the whole file: seconds, then MiB.
+  if echo "$said" | awk '$2 != 256 { bad = 1 } END { exit !bad }'; then
+    echo "a download brought less or more than the file:" "$said" >&2
+    exit 1
+  fi
   echo "$said" >>"$1"
 }
 for round in 1 2 3; do
