@@ -8,6 +8,7 @@
 
 #include "CodePage.h"
 #include "DownloadHarness.h"
+#include "ProgramImages.h"
 #include "ServerProtocol.h"
 #include "StagedFile.h"
 #include "TestHttpServer.h"
@@ -32,6 +33,14 @@ std::string ProgramBytes(size_t size, char seed) {
     return bytes;
 }
 
+// The same with a program's headers, whose one section runs to the end.
+std::string ProgramWithHeaders(size_t size, char seed) {
+    std::string bytes = ProgramBytes(size, seed);
+    const std::string head =
+        ImageHead({.sections = {{0x400, static_cast<uint32_t>(size - 0x400)}}});
+    return bytes.replace(0, head.size(), head);
+}
+
 }  // namespace
 
 TEST(FetchText, RepliesAndFailures) {
@@ -47,9 +56,11 @@ TEST(FetchText, RepliesAndFailures) {
         {"chunked", {.body = "true", .behaviour = Behaviour::Chunked, .pieceBytes = 2}, "true"},
         {"not found", {.status = 404, .body = "<html>true</html>"}, "error"},
         {"server error", {.status = 500, .body = "true"}, "error"},
-        {"broken", {.body = "line1\r\nline2\r\n", .behaviour = Behaviour::DropAfter, .afterBytes = 7},
+        {"broken",
+         {.body = "line1\r\nline2\r\n", .behaviour = Behaviour::DropAfter, .afterBytes = 7},
          "error"},
-        {"short", {.body = "true", .contentLength = ContentLength::Announced, .announcedLength = 40},
+        {"short",
+         {.body = "true", .contentLength = ContentLength::Announced, .announcedLength = 40},
          "error"},
     };
     for (const Case& c : cases) {
@@ -64,8 +75,10 @@ TEST(FetchText, RepliesAndFailures) {
 }
 
 TEST(FetchText, AStopEndsARequestToASilentServer) {
-    Server().Script("/silent", {.body = "true and more", .behaviour = Behaviour::StallAfter,
-                                .afterBytes = 2, .stallSeconds = 20});
+    Server().Script("/silent", {.body = "true and more",
+                                .behaviour = Behaviour::StallAfter,
+                                .afterBytes = 2,
+                                .stallSeconds = 20});
     GbkString reply;
     const DWORD start = GetTickCount();
     FetchText(Url("/silent"), reply, [start] { return GetTickCount() - start > 300; });
@@ -93,7 +106,7 @@ protected:
     TempDir m_folder{L"下载 测试"};
     std::wstring m_target = m_folder.File(L"Tanvik体验版.exe");
     std::string m_old = ProgramBytes(30000, 1);
-    std::string m_new = ProgramBytes(200000, 7);
+    std::string m_new = ProgramWithHeaders(200000, 7);
 };
 
 TEST_F(Download, ACompleteBodyReplacesTheProgramAndOnlyThenNotifiesOneHundred) {
@@ -105,7 +118,9 @@ TEST_F(Download, ACompleteBodyReplacesTheProgramAndOnlyThenNotifiesOneHundred) {
     };
     const Case cases[] = {
         {"with length", "/full.exe", {.body = m_new}, {}},
-        {"no length", "/nolength.exe", {.body = m_new, .contentLength = ContentLength::Absent},
+        {"no length",
+         "/nolength.exe",
+         {.body = m_new, .contentLength = ContentLength::Absent},
          {0}},
         {"chunked", "/chunked.exe", {.body = m_new, .behaviour = Behaviour::Chunked}, {0}},
         {"302", "/moved.exe", {.status = 302, .location = "/new.exe"}, {}},
@@ -139,12 +154,20 @@ TEST_F(Download, ABrokenOrForeignBodyLeavesTheProgramAsItWas) {
     const Case cases[] = {
         {"not found", {.status = 404, .body = m_new}},
         {"dropped", {.body = m_new, .behaviour = Behaviour::DropAfter, .afterBytes = 50000}},
-        {"short", {.body = m_new, .contentLength = ContentLength::Announced,
-                   .announcedLength = m_new.size() + 1000}},
+        {"dropped without a length",
+         {.body = m_new,
+          .contentLength = ContentLength::Absent,
+          .behaviour = Behaviour::DropAfter,
+          .afterBytes = 150000}},
+        {"short",
+         {.body = m_new,
+          .contentLength = ContentLength::Announced,
+          .announcedLength = m_new.size() + 1000}},
         {"empty", {.body = ""}},
         {"empty without length", {.body = "", .contentLength = ContentLength::Absent}},
-        {"html page", {.headers = {{"Content-Type", "text/html"}},
-                       .body = "<html><body>Please log in</body></html>"}},
+        {"html page",
+         {.headers = {{"Content-Type", "text/html"}},
+          .body = "<html><body>Please log in</body></html>"}},
         {"gzip", {.body = m_new, .behaviour = Behaviour::Gzip}},
         {"one byte", {.body = "M"}},
     };
@@ -165,10 +188,13 @@ TEST_F(Download, StopEndsItAtOnceEvenOnASilentServer) {
         Reply reply;
     };
     const Case cases[] = {
-        {"slow", {.body = m_new, .behaviour = Behaviour::Slow, .pieceBytes = 4096,
-                  .intervalMs = 100}},
-        {"silent", {.body = m_new, .behaviour = Behaviour::StallAfter, .afterBytes = 20000,
-                    .stallSeconds = 15}},
+        {"slow",
+         {.body = m_new, .behaviour = Behaviour::Slow, .pieceBytes = 4096, .intervalMs = 100}},
+        {"silent",
+         {.body = m_new,
+          .behaviour = Behaviour::StallAfter,
+          .afterBytes = 20000,
+          .stallSeconds = 15}},
     };
     for (const Case& c : cases) {
         Server().Script("/slow.exe", c.reply);

@@ -2,12 +2,14 @@
 
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "BackgroundSha256.h"
 #include "CodePage.h"
 #include "DownloadMeter.h"
 #include "HttpGet.h"
+#include "ProgramImage.h"
 #include "StagedFile.h"
 #include "UpdateDialog.h"
 #include "resource_ids.h"
@@ -61,7 +63,10 @@ public:
     // After the whole body: false when it cannot be a program, or is not the expected file.
     bool Finish() {
         if (m_pending) ShowFigures(*m_pending, true);
-        if (m_head != "MZ") return false;
+        if (m_head.size() < 2 || m_head.compare(0, 2, "MZ") != 0) return false;
+        // A body without a length that the network cut short: its headers say it goes on.
+        const std::optional<uint64_t> end = ProgramImageEnd(m_head);
+        if (end && m_meter->Received() < *end) return false;
         if (!m_expected) return true;
         std::array<uint8_t, 32> digest{};
         if (m_meter->Received() != m_expected->size || !m_digest->Finish(digest) ||
@@ -84,10 +89,13 @@ private:
         return false;
     }
 
-    // Every Windows program starts with "MZ"; an error page or a portal's HTML does not.
+    // Every Windows program starts with "MZ"; an error page or a portal's HTML does not. The
+    // start is kept for the headers that say how long the program is.
     bool LooksLikeProgram(const char* data, DWORD size) {
-        for (DWORD i = 0; i < size && m_head.size() < 2; ++i) m_head += data[i];
-        return std::string("MZ").compare(0, m_head.size(), m_head) == 0;
+        if (m_head.size() < kProgramHeadBytes)
+            m_head.append(data, std::min<size_t>(size, kProgramHeadBytes - m_head.size()));
+        const size_t known = std::min<size_t>(m_head.size(), 2);
+        return m_head.compare(0, known, "MZ", known) == 0;
     }
 
     void ShowFigures(const DownloadFigures& figures, bool now = false) {
