@@ -12,6 +12,8 @@ using namespace testsupport;
 namespace {
 const wchar_t kCaption[] = L"在线自动更新程序 （正在获取版本号）";
 const wchar_t kModeLine[] = L"* 获取配置模式完成…!";
+// The last line a manual start writes by itself (the link information's worker writes it).
+const wchar_t kLastStartLine[] = L"* 获取手动下载信息完成…!";
 
 bool IsUpdateDialog(HWND window) {
     return IsWindowVisible(window) && WindowClass(window) == L"#32770" &&
@@ -93,7 +95,7 @@ TEST(ForeignMessages, NeitherCrashNorFinishTheRealUpdater) {
     ChildProcess updater;
     HWND dialog = StartUpdater(updater, L"");
     ASSERT_NE(dialog, nullptr);
-    ASSERT_TRUE(WaitForModeLine(dialog));
+    ASSERT_TRUE(WaitForLine(dialog, kLastStartLine));
     HWND panel = FindChildById(dialog, IDC_LOG);
     const std::wstring before = WindowText(panel);
     PostMessageW(dialog, WM_APP + 1, 0, 0x400000);
