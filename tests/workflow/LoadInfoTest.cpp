@@ -46,7 +46,7 @@ std::wstring TipOf(HWND link) {
     } search{link};
     EnumThreadWindows(
         GetWindowThreadProcessId(link, nullptr),
-        [](HWND window, LPARAM parameter) -> BOOL {
+        [](HWND window, LPARAM parameter) CALLBACK -> BOOL {
             auto& search = *reinterpret_cast<Search*>(parameter);
             wchar_t name[64] = {};
             GetClassNameW(window, name, 64);
