@@ -16,8 +16,10 @@ source scripts/x11.sh
 # One run at a time per tree: its prefix holds the updater's single-instance mutex.
 hold_lock run "another run.sh" scripts/run.sh "$@"
 
-# The build of the preset this machine can run (the 64-bit one where 32-bit programs cannot
-# start); the shipped 32-bit programs are always built.
+# The build of the preset this machine can run: the shipped 32-bit one, or the 64-bit one where
+# 32-bit programs cannot start (the shipped 32-bit programs are built all the same). Asked only
+# once what is missing is installed: before Wine is there, every machine looks unable.
+bash scripts/install-deps.sh
 preset=$(scripts/test-preset.sh)
 export QV_WINE_ARCH=win32
 [ "$preset" = mingw-x86 ] || QV_WINE_ARCH=win64
