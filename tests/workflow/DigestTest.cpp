@@ -41,7 +41,59 @@ std::string DigestInPieces(Sha256::Engine engine, const std::string& bytes,
 
 const Sha256::Engine kEngines[] = {Sha256::Engine::Fastest, Sha256::Engine::Platform};
 
+#if defined(__i386__)
+// Calls function(a, b, c) (cdecl) with the stack pointer `offset` bytes away from the 16-byte
+// alignment that GCC assumes by default, as a thread start or a callback from the system may
+// leave it: the 32-bit ABI promises only 4 bytes.
+extern "C" void CallWithStackOffset(void (*function)(), void* a, const void* b, size_t c,
+                                    size_t offset);
+asm(R"(
+    .text
+    .globl _CallWithStackOffset
+_CallWithStackOffset:
+    pushl %ebp
+    movl %esp, %ebp
+    pushl %esi
+    movl 8(%ebp), %eax
+    movl 24(%ebp), %ecx
+    movl %esp, %esi
+    andl $-16, %esp
+    subl %ecx, %esp
+    subl $4, %esp
+    pushl 20(%ebp)
+    pushl 16(%ebp)
+    pushl 12(%ebp)
+    call *%eax
+    movl %esi, %esp
+    popl %esi
+    popl %ebp
+    ret
+)");
+#endif
+
 }  // namespace
+
+// The processor's engine keeps SSE values in stack slots; on a 32-bit thread whose stack is only
+// 4-byte aligned it must realign, not fault.
+TEST(Sha256, ProcessorEngineOnAStackOnlyFourByteAligned) {
+#if !defined(__i386__)
+    GTEST_SKIP() << "only 32-bit Windows promises 4-byte stack alignment alone";
+#else
+    if (!ProcessorHasShaExtensions()) GTEST_SKIP() << "this processor has no SHA extensions";
+    // "abc", padded to one block.
+    uint8_t block[64] = {'a', 'b', 'c', 0x80};
+    block[63] = 24;
+    for (size_t offset : {0, 4, 8, 12}) {
+        SCOPED_TRACE("stack " + std::to_string(offset) + " bytes off");
+        uint32_t state[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                             0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+        CallWithStackOffset(reinterpret_cast<void (*)()>(&HashBlocksWithShaExtensions), state,
+                            block, 1, offset);
+        EXPECT_EQ(state[0], 0xba7816bfu);
+        EXPECT_EQ(state[7], 0xf20015adu);
+    }
+#endif
+}
 
 TEST(Sha256, PublishedVectorsByEitherEngine) {
     const struct {
