@@ -6,8 +6,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -38,6 +40,58 @@ TEST(Probe, AfterTheKill) {
 TEST(Probe, Crashes) {
     volatile uintptr_t address = 16;
     *reinterpret_cast<volatile int*>(address) = 1;
+}
+
+// A program that the probe starts, as a test starts the program under test: another copy of
+// the probe that waits, holding the test's output open as any child does under Wine. It says
+// that it runs through an event whose name it inherits in its environment.
+const wchar_t kReadyEventVariable[] = L"QV_PROBE_CHILD_READY";
+
+TEST(Probe, Lingers) {
+    wchar_t name[64] = {};
+    if (GetEnvironmentVariableW(kReadyEventVariable, name, 64) > 0) {
+        const HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, name);
+        if (ready != nullptr) SetEvent(ready);
+    }
+    Sleep(90000);  // longer than a failed run may take to be reported
+}
+
+void StartLingeringChild() {
+    const std::wstring name = L"QvHarnessProbeChild-" + std::to_wstring(GetCurrentProcessId());
+    const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+    ASSERT_NE(ready, nullptr);
+    SetEnvironmentVariableW(kReadyEventVariable, name.c_str());
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --gtest_filter=Probe.Lingers";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &info));
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    ASSERT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0) << "the child did not start";
+    std::printf("child running\n");
+    std::fflush(stdout);
+}
+
+// The three ways a run ends early while a program it started still runs: killed from inside,
+// crashed, and killed from Linux (the harness sends SIGKILL while this one waits).
+TEST(Probe, KilledBesideAChild) {
+    StartLingeringChild();
+    TerminateProcess(GetCurrentProcess(), 0);
+}
+
+TEST(Probe, CrashesBesideAChild) {
+    StartLingeringChild();
+    volatile uintptr_t address = 16;
+    *reinterpret_cast<volatile int*>(address) = 1;
+}
+
+TEST(Probe, WaitsBesideAChild) {
+    StartLingeringChild();
+    Sleep(90000);
 }
 
 }  // namespace
