@@ -38,7 +38,7 @@ void Step(HWND owner) {
         PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);
     } else {
         g_run->shot = SaveWindowShot(popup, g_run->path);
-        if (g_run->shot.distinctColours > 6 || g_run->step >= kLastShot) {
+        if ((g_run->shot.saved && g_run->shot.distinctColours > 6) || g_run->step >= kLastShot) {
             KillTimer(owner, kStepTimer);
             EndMenu();
         }

@@ -1,7 +1,40 @@
 #include "Screenshot.h"
 
+#include <cstdio>
 #include <set>
 #include <vector>
+
+namespace {
+
+// Looks at a grid of points across the rectangle (those on the screen): the window there must
+// belong to the photographed window's process. A popup menu's window (#32768) belongs to the
+// thread that opened the menu, so a process's own menus count as its own.
+bool ShowsOnlyItsOwnProcess(HWND window, const RECT& rect) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    const RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    constexpr int kSteps = 5;
+    for (int i = 0; i < kSteps; ++i) {
+        for (int j = 0; j < kSteps; ++j) {
+            const POINT point = {rect.left + (rect.right - rect.left) * (2 * i + 1) / (2 * kSteps),
+                                 rect.top + (rect.bottom - rect.top) * (2 * j + 1) / (2 * kSteps)};
+            if (!PtInRect(&screen, point)) continue;
+            DWORD process = 0;
+            const HWND shown = WindowFromPoint(point);
+            if (shown == nullptr || !GetWindowThreadProcessId(shown, &process) ||
+                process != owner) {
+                std::fprintf(stderr,
+                             "screenshot: at (%ld, %ld) the screen shows another process's "
+                             "window, not the one photographed\n",
+                             point.x, point.y);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
 
 ShotInfo SaveWindowShot(HWND window, const std::wstring& path) {
     ShotInfo info;
@@ -10,6 +43,10 @@ ShotInfo SaveWindowShot(HWND window, const std::wstring& path) {
     info.width = rect.right - rect.left;
     info.height = rect.bottom - rect.top;
     if (info.width <= 0 || info.height <= 0) return info;
+    if (!ShowsOnlyItsOwnProcess(window, rect)) {
+        info.covered = true;
+        return info;
+    }
 
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
