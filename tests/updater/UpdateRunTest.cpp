@@ -180,6 +180,11 @@ TEST_F(UpdateRun, EveryOtherOutcomeSaysWhatHappenedAndKeepsTheProgram) {
          {}, {kConnecting, kConnected, kAnalysed, kUpToDate}, 3, false},
         {"download fails", {.body = "true"}, {.body = offer}, {.status = 404, .body = m_newBytes},
          {kConnecting, kConnected, kAnalysed, kDownloading, kFailed}, 3, true},
+        // Only a web address is fetched: anything else fails before the program is ended.
+        {"file address", {.body = "true"}, {.body = "#1.0.0.2#file:///C:/windows/notepad.exe#"},
+         {}, {kConnecting, kConnected, kAnalysed, kFailed}, 3, false},
+        {"ftp address", {.body = "true"}, {.body = "#1.0.0.2#ftp://127.0.0.1/new.exe#"}, {},
+         {kConnecting, kConnected, kAnalysed, kFailed}, 3, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
