@@ -139,8 +139,7 @@ TEST(ProgramImage, TheHeadersSayWhereTheProgramEnds) {
 // Chunks of every size, so that the string table's length arrives split every way: within
 // one chunk, across two, one byte at a time, and across the end of the kept head.
 TEST(ProgramImage, TheStringTablesLengthIsCaughtInChunksOfEverySize) {
-    for (const uint64_t lengthAt :
-         {uint64_t{kProgramHeadBytes} - 2, uint64_t{kProgramHeadBytes} + 7}) {
+    for (const size_t lengthAt : {kProgramHeadBytes - 2, kProgramHeadBytes + 7}) {
         const ImageShape shape{.sections = {{0x400, 0x1000}},
                                .symbolTableOffset = static_cast<uint32_t>(lengthAt - 4 * 18),
                                .symbolCount = 4,
@@ -157,7 +156,7 @@ TEST(ProgramImage, TheStringTablesLengthIsCaughtInChunksOfEverySize) {
         EXPECT_EQ(failures, 0u) << "length at " << lengthAt;
 
         // Cut inside the symbol table, inside the length, inside the strings.
-        for (const uint64_t cut : {lengthAt - 20, lengthAt + 1, lengthAt + 4, bytes.size() - 1}) {
+        for (const size_t cut : {lengthAt - 20, lengthAt + 1, lengthAt + 4, bytes.size() - 1}) {
             EXPECT_FALSE(Fed(bytes.substr(0, cut), 1).ProvenWhole(cut)) << "cut at " << cut;
             EXPECT_FALSE(Fed(bytes.substr(0, cut)).ProvenWhole(cut)) << "cut at " << cut;
         }
