@@ -130,6 +130,14 @@ TEST_F(ServerTest, SendsEachScriptedReplyAsScripted) {
          200,
          big.substr(0, 3000),
          {{"Content-Length", "10000"}}},
+        {"chunked, cut before its last chunk",
+         {.body = big.substr(0, 10000),
+          .behaviour = Behaviour::ChunkedDropAfter,
+          .pieceBytes = 999,
+          .afterBytes = 3000},
+         200,
+         big.substr(0, 3000),
+         {{"Transfer-Encoding", "chunked"}, {"Content-Length", "<absent>"}}},
     };
     for (const ReplyCase& c : cases) {
         SCOPED_TRACE(c.name);

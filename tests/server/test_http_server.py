@@ -3,8 +3,9 @@
 
 Each request target (path and query, matched exactly) gets the reply that a test scripted
 for it: status, headers, body, a Content-Length that is right, absent or wrong, and a way
-of sending the body (gzip-encoded, chunked, cut short, slow, stalled). Anything not
-scripted gets 404. Every request outside the control API is recorded.
+of sending the body (gzip-encoded, chunked, cut short, slow, stalled, chunked and cut short
+before its last chunk). Anything not scripted gets 404. Every request outside the control
+API is recorded.
 
 Control API on the same port:
   POST /__script        JSON script (see Script), or a raw body with the JSON in X-Script
@@ -35,7 +36,7 @@ from urllib.parse import parse_qs, urlsplit
 
 SERVER_NAME = "qv-test-http-server"
 CONTROL_PREFIX = "/__"
-BEHAVIOURS = ("normal", "gzip", "chunked", "drop", "slow", "stall")
+BEHAVIOURS = ("normal", "gzip", "chunked", "drop", "slow", "stall", "chunked_drop")
 MAX_WAIT_SECONDS = 300  # any pause a script asks for is bounded
 FILE_PIECE_BYTES = 64 * 1024
 
@@ -77,11 +78,13 @@ class Script:
       headers         [[name, value], ...] or {name: value}
       body | body_base64 | body_file   text, base64 bytes, or a file served in pieces
       content_length  "exact" (default), "absent", or a number to announce
-      behaviour       normal | gzip | chunked | drop | slow | stall
+      behaviour       normal | gzip | chunked | drop | slow | stall | chunked_drop
       location        adds a Location header (redirects: status 302 or 307)
-      piece_bytes     chunked: bytes per chunk; slow: bytes per piece
+      piece_bytes     chunked, chunked_drop: bytes per chunk; slow: bytes per piece
       interval_ms     slow: pause between pieces
-      after_bytes     drop, stall: body bytes sent before the connection is closed or stalls
+      after_bytes     drop, stall: body bytes sent before the connection is closed or stalls;
+                      chunked_drop: body bytes sent in chunks before the close, with no
+                      last chunk
       stall_seconds   stall: how long it stays silent before it closes
     """
 
@@ -281,7 +284,7 @@ class Reply:
             h.send_header("Location", s.location)
         if s.behaviour == "gzip":
             h.send_header("Content-Encoding", "gzip")
-        if s.behaviour == "chunked":
+        if s.behaviour in ("chunked", "chunked_drop"):
             h.send_header("Transfer-Encoding", "chunked")
         elif s.content_length == "exact":
             h.send_header("Content-Length", str(length))
@@ -295,7 +298,7 @@ class Reply:
         getattr(self, "_send_" + s.behaviour, self._send_normal)(body)
         # A body that does not match its framing leaves the connection unusable.
         framed = s.behaviour == "chunked" or s.content_length in ("exact", length)
-        if s.behaviour in ("drop", "stall") or not framed:
+        if s.behaviour in ("drop", "stall", "chunked_drop") or not framed:
             h.close_connection = True
 
     def _write(self, data):
@@ -311,6 +314,15 @@ class Reply:
         for piece in body.pieces(self.script.piece_bytes):
             self._write(b"%x\r\n%s\r\n" % (len(piece), piece))
         self._write(b"0\r\n\r\n")
+
+    def _send_chunked_drop(self, body):
+        left = self.script.after_bytes
+        for piece in body.pieces(self.script.piece_bytes):
+            if left <= 0:
+                break
+            piece = piece[:left]
+            left -= len(piece)
+            self._write(b"%x\r\n%s\r\n" % (len(piece), piece))
 
     def _send_slow(self, body):
         for index, piece in enumerate(body.pieces(self.script.piece_bytes)):

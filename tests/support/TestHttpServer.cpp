@@ -104,6 +104,8 @@ const char* BehaviourName(Behaviour behaviour) {
             return "slow";
         case Behaviour::StallAfter:
             return "stall";
+        case Behaviour::ChunkedDropAfter:
+            return "chunked_drop";
         case Behaviour::Normal:
             break;
     }

@@ -31,11 +31,13 @@ enum class ContentLength {
 // How the body is sent.
 enum class Behaviour {
     Normal,
-    Gzip,        // Content-Encoding: gzip, the body's real gzip bytes
-    Chunked,     // Transfer-Encoding: chunked, pieceBytes per chunk, no Content-Length
-    DropAfter,   // afterBytes of the body, then the connection is closed
-    Slow,        // pieceBytes at a time, intervalMs apart
-    StallAfter,  // afterBytes of the body, silence for stallSeconds, then the close
+    Gzip,              // Content-Encoding: gzip, the body's real gzip bytes
+    Chunked,           // Transfer-Encoding: chunked, pieceBytes per chunk, no Content-Length
+    DropAfter,         // afterBytes of the body, then the connection is closed
+    Slow,              // pieceBytes at a time, intervalMs apart
+    StallAfter,        // afterBytes of the body, silence for stallSeconds, then the close
+    ChunkedDropAfter,  // afterBytes of the body in chunks of pieceBytes, then the close: the
+                       // last chunk never comes
 };
 
 // One scripted reply, meant for designated initializers ({.status = 404, .body = "..."}).
@@ -47,9 +49,9 @@ struct Reply {
     ContentLength contentLength = ContentLength::Exact;
     std::uint64_t announcedLength = 0;  // ContentLength::Announced
     Behaviour behaviour = Behaviour::Normal;
-    std::size_t pieceBytes = 4096;  // Chunked, Slow
+    std::size_t pieceBytes = 4096;  // Chunked, Slow, ChunkedDropAfter
     unsigned intervalMs = 0;        // Slow
-    std::size_t afterBytes = 0;     // DropAfter, StallAfter
+    std::size_t afterBytes = 0;     // DropAfter, StallAfter, ChunkedDropAfter
     unsigned stallSeconds = 0;      // StallAfter (the server bounds it at 300)
     std::string location{};         // a Location header when not empty (302, 307)
 };

@@ -107,10 +107,14 @@ protected:
         const auto lines = Lines(m_log);
         return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
-    // A run is over once Start is on again after the run's first line.
+    // A run is over once Start is on again after the run's first line. Its last line came
+    // before that, perhaps after the log was last read: it is read once more.
     bool WaitForRunEnd(DWORD timeoutMs = 30000) {
-        return Watch([this] { return HasLine(kConnecting) && IsWindowEnabled(Item(IDOK)); },
-                     timeoutMs);
+        const bool ended = Watch(
+            [this] { return HasLine(kConnecting) && IsWindowEnabled(Item(IDOK)); }, timeoutMs);
+        const std::wstring text = WindowText(Item(IDC_LOG));
+        if (ended && !text.empty()) m_log = text;
+        return ended;
     }
     // Ends one case of a table: closes the updater, and starts the trial edition again when
     // the case ended it.
@@ -180,6 +184,11 @@ TEST_F(UpdateRun, EveryOtherOutcomeSaysWhatHappenedAndKeepsTheProgram) {
          {}, {kConnecting, kConnected, kAnalysed, kUpToDate}, 3, false},
         {"download fails", {.body = "true"}, {.body = offer}, {.status = 404, .body = m_newBytes},
          {kConnecting, kConnected, kAnalysed, kDownloading, kFailed}, 3, true},
+        // Only a web address is fetched: anything else fails before the program is ended.
+        {"file address", {.body = "true"}, {.body = "#1.0.0.2#file:///C:/windows/notepad.exe#"},
+         {}, {kConnecting, kConnected, kAnalysed, kFailed}, 3, false},
+        {"ftp address", {.body = "true"}, {.body = "#1.0.0.2#ftp://127.0.0.1/new.exe#"}, {},
+         {kConnecting, kConnected, kAnalysed, kFailed}, 3, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

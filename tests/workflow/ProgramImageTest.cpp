@@ -1,9 +1,12 @@
-// How long a program's headers say it is: made-up headers of every shape that matters, and
-// this test program's own file as a linker wrote it.
+// Whether a body holds all that a program's headers say: made-up headers of every shape that
+// matters, fed whole, cut and in chunks of every size, and this test program's own file as a
+// linker wrote it.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -13,11 +16,22 @@
 
 using namespace testsupport;
 
+namespace {
+
+ProgramImageProof Fed(const std::string& bytes, size_t chunk = 16384) {
+    ProgramImageProof proof;
+    for (size_t at = 0; at < bytes.size(); at += chunk)
+        proof.Add(bytes.data() + at, std::min(chunk, bytes.size() - at));
+    return proof;
+}
+
+}  // namespace
+
 TEST(ProgramImage, TheHeadersSayWhereTheProgramEnds) {
     struct Case {
         const char* name;
         ImageShape shape;
-        std::optional<uint64_t> end;
+        std::optional<uint64_t> end;  // nullopt: no body of any length is proven whole
     };
     const Case cases[] = {
         {"two sections", {.sections = {{0x400, 0x1000}, {0x1400, 0x800}}}, 0x1C00},
@@ -43,29 +57,130 @@ TEST(ProgramImage, TheHeadersSayWhereTheProgramEnds) {
          {.sections = {{0xFFFFFFFF, 0xFFFFFFFF}}},
          0x1FFFFFFFEull},
         {"the signature beyond any head", {.signatureAt = 0xFFFFFFF0}, std::nullopt},
+        {"symbols and their strings after the sections",
+         {.sections = {{0x400, 0x1000}},
+          .symbolTableOffset = 0x1400,
+          .symbolCount = 10,
+          .stringTableBytes = 0x40},
+         0x1400 + 10 * 18 + 0x40},
+        {"symbols far past the head",
+         {.sections = {{0x400, 0x1000}},
+          .symbolTableOffset = 0x20000,
+          .symbolCount = 1000,
+          .stringTableBytes = 0x1234},
+         0x20000 + 1000 * 18 + 0x1234},
+        {"a string table's length split by the head's end",
+         {.sections = {{0x400, 0x1000}},
+          .symbolTableOffset = kProgramHeadBytes - 2 - 3 * 18,
+          .symbolCount = 3,
+          .stringTableBytes = 0x10},
+         kProgramHeadBytes - 2 + 0x10},
+        {"a string table that gives less than its own length field",
+         {.sections = {{0x400, 0x1000}},
+          .symbolTableOffset = 0x1400,
+          .symbolCount = 1,
+          .stringTableBytes = 0},
+         0x1400 + 18 + 4},
+        {"symbols within the sections",
+         {.sections = {{0x400, 0x10000}},
+          .symbolTableOffset = 0x800,
+          .symbolCount = 2,
+          .stringTableBytes = 8},
+         0x10400},
+        {"symbols no body can reach",
+         {.sections = {{0x400, 0x1000}},
+          .symbolTableOffset = 0xFFFFFFFF,
+          .symbolCount = 0xFFFFFFFF,
+          .stringTableBytes = 4},
+         std::nullopt},
     };
-    for (const Case& c : cases) EXPECT_EQ(ProgramImageEnd(ImageHead(c.shape)), c.end) << c.name;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // As much of the body as a test can hold; the offsets past it matter only by value.
+        const size_t fed = static_cast<size_t>(std::min<uint64_t>(c.end.value_or(0), 1 << 20));
+        const ProgramImageProof proof = Fed(ImageBytes(c.shape, std::max(fed, size_t{0x400})));
+        if (!c.end) {
+            EXPECT_FALSE(proof.ProvenWhole(UINT64_MAX));
+            continue;
+        }
+        EXPECT_TRUE(proof.HeadersKnown());
+        EXPECT_TRUE(proof.ProvenWhole(*c.end));
+        EXPECT_FALSE(proof.ProvenWhole(*c.end - 1));
+        EXPECT_TRUE(proof.ProvenWhole(*c.end + 1000)) << "bytes past the end (an overlay)";
+    }
 
     const std::string whole = ImageHead({.sections = {{0x400, 0x1000}}});
     std::string noSignature = whole;
     noSignature[0x80] = 'X';
     const std::string cutTable = whole.substr(0, 0x80 + 24 + 96 + 16 * 8 + 20);
-    const std::pair<const char*, std::string> untold[] = {
+    std::string tableTooFar = ImageHead({.signatureAt = kProgramHeadBytes - 0x80});
+    tableTooFar.resize(kProgramHeadBytes + 0x1000, '\0');
+    const std::pair<const char*, std::string> unreadable[] = {
         {"a DOS program", noSignature},
-        {"a section table past the head", cutTable},
-        {"not MZ", "ZM" + whole.substr(2)},
+        {"a section table cut short", cutTable},
+        {"a section table past the head", tableTooFar},
         {"shorter than a DOS header", "MZ"},
+        {"nothing", ""},
     };
-    for (const auto& [name, head] : untold) EXPECT_EQ(ProgramImageEnd(head), std::nullopt) << name;
+    for (const auto& [name, bytes] : unreadable) {
+        const ProgramImageProof proof = Fed(bytes);
+        EXPECT_FALSE(proof.HeadersKnown()) << name;
+        EXPECT_FALSE(proof.ProvenWhole(UINT64_MAX)) << name;
+        EXPECT_TRUE(proof.LooksLikeProgram()) << name;
+    }
+    for (const std::string& notMz :
+         {"ZM" + whole.substr(2), std::string("<html>"), std::string("Z")}) {
+        const ProgramImageProof proof = Fed(notMz);
+        EXPECT_FALSE(proof.LooksLikeProgram()) << notMz.substr(0, 6);
+        EXPECT_FALSE(proof.ProvenWhole(UINT64_MAX)) << notMz.substr(0, 6);
+    }
 }
 
-TEST(ProgramImage, ALinkersProgramIsNoShorterThanItsHeadersSay) {
+// Chunks of every size, so that the string table's length arrives split every way: within
+// one chunk, across two, one byte at a time, and across the end of the kept head.
+TEST(ProgramImage, TheStringTablesLengthIsCaughtInChunksOfEverySize) {
+    for (const size_t lengthAt : {kProgramHeadBytes - 2, kProgramHeadBytes + 7}) {
+        const ImageShape shape{.sections = {{0x400, 0x1000}},
+                               .symbolTableOffset = static_cast<uint32_t>(lengthAt - 4 * 18),
+                               .symbolCount = 4,
+                               .stringTableBytes = 0x23};
+        const std::string bytes = ImageBytes(shape, lengthAt + 0x23);
+        size_t failures = 0;
+        for (size_t chunk = 1; chunk <= bytes.size(); ++chunk) {
+            const ProgramImageProof proof = Fed(bytes, chunk);
+            if (!proof.ProvenWhole(bytes.size()) || proof.ProvenWhole(bytes.size() - 1)) {
+                if (++failures <= 5)
+                    ADD_FAILURE() << "length at " << lengthAt << ", chunks of " << chunk;
+            }
+        }
+        EXPECT_EQ(failures, 0u) << "length at " << lengthAt;
+
+        // Cut inside the symbol table, inside the length, inside the strings.
+        for (const size_t cut : {lengthAt - 20, lengthAt + 1, lengthAt + 4, bytes.size() - 1}) {
+            EXPECT_FALSE(Fed(bytes.substr(0, cut), 1).ProvenWhole(cut)) << "cut at " << cut;
+            EXPECT_FALSE(Fed(bytes.substr(0, cut)).ProvenWhole(cut)) << "cut at " << cut;
+        }
+    }
+}
+
+TEST(ProgramImage, ALinkersProgramIsProvenWholeAndNotWhenCut) {
     wchar_t path[MAX_PATH] = {};
     ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
     std::string bytes;
     ASSERT_TRUE(ReadFileBytes(path, bytes));
-    const std::optional<uint64_t> end = ProgramImageEnd(bytes.substr(0, kProgramHeadBytes));
-    ASSERT_TRUE(end.has_value());
-    EXPECT_LE(*end, bytes.size());
-    EXPECT_GT(*end, bytes.size() / 4);  // its sections, not only its headers
+    EXPECT_TRUE(Fed(bytes).ProvenWhole(bytes.size()));
+    EXPECT_TRUE(Fed(bytes, 4093).ProvenWhole(bytes.size()));
+    EXPECT_FALSE(Fed(bytes.substr(0, bytes.size() - 1)).ProvenWhole(bytes.size() - 1))
+        << "the string table, or the last section, ends the file";
+
+    // Cut half-way through the symbols that the linker left past the sections.
+    IMAGE_DOS_HEADER dos;
+    IMAGE_FILE_HEADER file;
+    std::memcpy(&dos, bytes.data(), sizeof(dos));
+    std::memcpy(&file, bytes.data() + dos.e_lfanew + sizeof(DWORD), sizeof(file));
+    ASSERT_NE(file.PointerToSymbolTable, 0u) << "a test program keeps its symbols";
+    const size_t cut = file.PointerToSymbolTable + file.NumberOfSymbols * size_t{18} / 2;
+    ASSERT_GT(cut, kProgramHeadBytes);
+    ASSERT_LT(cut, bytes.size());
+    EXPECT_FALSE(Fed(bytes.substr(0, cut)).ProvenWhole(cut));
 }

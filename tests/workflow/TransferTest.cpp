@@ -33,12 +33,30 @@ std::string ProgramBytes(size_t size, char seed) {
     return bytes;
 }
 
-// The same with a program's headers, whose one section runs to the end.
-std::string ProgramWithHeaders(size_t size, char seed) {
+// The same with a program's headers of that shape.
+std::string ProgramShaped(const ImageShape& shape, size_t size, char seed) {
     std::string bytes = ProgramBytes(size, seed);
-    const std::string head =
-        ImageHead({.sections = {{0x400, static_cast<uint32_t>(size - 0x400)}}});
-    return bytes.replace(0, head.size(), head);
+    const std::string head = ImageHead(shape);
+    bytes.replace(0, head.size(), head);
+    if (shape.symbolTableOffset != 0)
+        PutLittleEndian(bytes, StringTableAt(shape), shape.stringTableBytes, 4);
+    return bytes;
+}
+
+// One section that runs to the end.
+std::string ProgramWithHeaders(size_t size, char seed) {
+    return ProgramShaped({.sections = {{0x400, static_cast<uint32_t>(size - 0x400)}}}, size, seed);
+}
+
+// As a linker leaves a program: sections, then the symbols and their strings to the end.
+constexpr uint32_t kSymbolsAt = 0x18400;
+constexpr uint32_t kStringsAt = kSymbolsAt + 2000 * 18;
+std::string ProgramWithSymbols(size_t size, char seed) {
+    return ProgramShaped({.sections = {{0x400, kSymbolsAt - 0x400}},
+                          .symbolTableOffset = kSymbolsAt,
+                          .symbolCount = 2000,
+                          .stringTableBytes = static_cast<uint32_t>(size - kStringsAt)},
+                         size, seed);
 }
 
 }  // namespace
@@ -107,6 +125,7 @@ protected:
     std::wstring m_target = m_folder.File(L"Tanvik体验版.exe");
     std::string m_old = ProgramBytes(30000, 1);
     std::string m_new = ProgramWithHeaders(200000, 7);
+    std::string m_symbols = ProgramWithSymbols(200000, 9);
 };
 
 TEST_F(Download, ACompleteBodyReplacesTheProgramAndOnlyThenNotifiesOneHundred) {
@@ -115,7 +134,9 @@ TEST_F(Download, ACompleteBodyReplacesTheProgramAndOnlyThenNotifiesOneHundred) {
         const char* target;
         Reply reply;
         std::vector<int> firstNotices;
+        std::string installed{};  // the body served at /new.exe when empty
     };
+    const std::string overlaid = m_new + ProgramBytes(5000, 3).substr(2);
     const Case cases[] = {
         {"with length", "/full.exe", {.body = m_new}, {}},
         {"no length",
@@ -123,6 +144,21 @@ TEST_F(Download, ACompleteBodyReplacesTheProgramAndOnlyThenNotifiesOneHundred) {
          {.body = m_new, .contentLength = ContentLength::Absent},
          {0}},
         {"chunked", "/chunked.exe", {.body = m_new, .behaviour = Behaviour::Chunked}, {0}},
+        {"no length, with symbols",
+         "/symbols.exe",
+         {.body = m_symbols, .contentLength = ContentLength::Absent},
+         {0},
+         m_symbols},
+        {"chunked, with symbols",
+         "/chunked-symbols.exe",
+         {.body = m_symbols, .behaviour = Behaviour::Chunked},
+         {0},
+         m_symbols},
+        {"no length, with bytes past all its headers name",
+         "/overlaid.exe",
+         {.body = overlaid, .contentLength = ContentLength::Absent},
+         {0},
+         overlaid},
         {"302", "/moved.exe", {.status = 302, .location = "/new.exe"}, {}},
         {"307", "/moved-too.exe", {.status = 307, .location = "/new.exe"}, {}},
     };
@@ -131,7 +167,7 @@ TEST_F(Download, ACompleteBodyReplacesTheProgramAndOnlyThenNotifiesOneHundred) {
         Server().Script(c.target, c.reply);
         const DownloadRun run = RunDownload(Url(c.target), m_target);
         EXPECT_EQ(run.result, 0) << c.name;
-        ExpectInstalled(m_new, c.name);
+        ExpectInstalled(c.installed.empty() ? m_new : c.installed, c.name);
         ASSERT_FALSE(run.notices.empty()) << c.name;
         EXPECT_EQ(run.notices.back(), 100) << c.name;
         EXPECT_EQ(std::count(run.notices.begin(), run.notices.end(), 100), 1) << c.name;
@@ -170,6 +206,31 @@ TEST_F(Download, ABrokenOrForeignBodyLeavesTheProgramAsItWas) {
           .body = "<html><body>Please log in</body></html>"}},
         {"gzip", {.body = m_new, .behaviour = Behaviour::Gzip}},
         {"one byte", {.body = "M"}},
+        {"no length, cut at 300 bytes",
+         {.body = m_new,
+          .contentLength = ContentLength::Absent,
+          .behaviour = Behaviour::DropAfter,
+          .afterBytes = 300}},
+        {"chunked, cut before its last chunk, inside the section table",
+         {.body = m_new, .behaviour = Behaviour::ChunkedDropAfter, .afterBytes = 400}},
+        {"no length, cut inside the symbol table",
+         {.body = m_symbols,
+          .contentLength = ContentLength::Absent,
+          .behaviour = Behaviour::DropAfter,
+          .afterBytes = kSymbolsAt + 1000}},
+        {"no length, cut inside the string table's length",
+         {.body = m_symbols,
+          .contentLength = ContentLength::Absent,
+          .behaviour = Behaviour::DropAfter,
+          .afterBytes = kStringsAt + 2}},
+        {"chunked, cut inside the string table",
+         {.body = m_symbols,
+          .behaviour = Behaviour::ChunkedDropAfter,
+          .afterBytes = kStringsAt + 5000}},
+        {"no length, headers that cannot be read",
+         {.body = ProgramBytes(200000, 5), .contentLength = ContentLength::Absent}},
+        {"a length, and headers that say the program goes on",
+         {.body = m_symbols.substr(0, kStringsAt + 5000)}},
     };
     for (const Case& c : cases) {
         Server().Script("/broken.exe", c.reply);
@@ -241,3 +302,4 @@ TEST_F(Download, AFailedWriteLeavesTheProgramAsItWas) {
     EXPECT_EQ(run.result, -1);
     ExpectUnchanged(run, "full disk");
 }
+

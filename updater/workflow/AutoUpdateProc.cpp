@@ -14,6 +14,7 @@ namespace {
 const char kMainProgramName[] = "Tanvik体验版.exe";
 const wchar_t kMainProgramSuffix[] = L"\\Tanvik体验版.exe";
 const char kCheckFailed[] = "* 更新文件校验失败,已保留当前版本!";
+const char kUpdateFailed[] = "* 自动更新失败,请重试或选择手动更新!";
 
 // The offer as the record gives it. With a release key compiled in, only a record that the
 // key's owner signed counts, and its file must be the one the record names.
@@ -105,6 +106,11 @@ int RunStages(const DialogLink& link, const RunSettings& settings) {
         link.Log("* 您当前已是最新版本，不需要更新!");
         return 3;
     }
+    // Nothing but a web address is fetched, and that is known before the program is ended.
+    if (!IsWebAddress(offer.address)) {
+        link.Log(kUpdateFailed);
+        return 3;
+    }
     if (link.StopRequested()) return 3;
     KillProcessByName(kMainProgramName);
     link.Log("* 发现新版本,正在下载最新版本!…");
@@ -113,8 +119,7 @@ int RunStages(const DialogLink& link, const RunSettings& settings) {
     hooks.replaced = [&link] {
         link.With([](UpdateDialog& dialog) { dialog.m_bNewVersionInPlace = true; });
     };
-    if (DownloadFile(settings.window, offer.address, target, hooks) != 0)
-        link.Log("* 自动更新失败,请重试或选择手动更新!");
+    if (DownloadFile(settings.window, offer.address, target, hooks) != 0) link.Log(kUpdateFailed);
     return 3;
 }
 

@@ -44,12 +44,14 @@ public:
         if (m_expected && response.hasLength && response.length != m_expected->size)
             return Reject();
         m_meter.emplace(response.hasLength ? response.length : 0);
+        m_hasLength = response.hasLength;
         m_startTick = timeGetTime();
         return m_file.Open();
     }
 
     bool Write(const char* data, DWORD size) override {
-        if (!LooksLikeProgram(data, size) || !m_file.Write(data, size)) return false;
+        m_image.Add(data, size);
+        if (!m_image.LooksLikeProgram() || !m_file.Write(data, size)) return false;
         const DownloadFigures figures = m_meter->AddChunk(size);
         if (m_expected && (m_meter->Received() > m_expected->size || !m_digest->Add(data, size)))
             return Reject();
@@ -63,10 +65,12 @@ public:
     // After the whole body: false when it cannot be a program, or is not the expected file.
     bool Finish() {
         if (m_pending) ShowFigures(*m_pending, true);
-        if (m_head.size() < 2 || m_head.compare(0, 2, "MZ") != 0) return false;
-        // A body without a length that the network cut short: its headers say it goes on.
-        const std::optional<uint64_t> end = ProgramImageEnd(m_head);
-        if (end && m_meter->Received() < *end) return false;
+        if (m_meter->Received() < 2 || !m_image.LooksLikeProgram()) return false;
+        // Its own headers must not say that the program goes on. Without a length or a signed
+        // size nothing else tells a cut body from a whole one: there they must prove it whole.
+        if (!m_image.ProvenWhole(m_meter->Received()) &&
+            (m_image.HeadersKnown() || (!m_hasLength && !m_expected)))
+            return false;
         if (!m_expected) return true;
         std::array<uint8_t, 32> digest{};
         if (m_meter->Received() != m_expected->size || !m_digest->Finish(digest) ||
@@ -89,15 +93,6 @@ private:
         return false;
     }
 
-    // Every Windows program starts with "MZ"; an error page or a portal's HTML does not. The
-    // start is kept for the headers that say how long the program is.
-    bool LooksLikeProgram(const char* data, DWORD size) {
-        if (m_head.size() < kProgramHeadBytes)
-            m_head.append(data, std::min<size_t>(size, kProgramHeadBytes - m_head.size()));
-        const size_t known = std::min<size_t>(m_head.size(), 2);
-        return m_head.compare(0, known, "MZ", known) == 0;
-    }
-
     void ShowFigures(const DownloadFigures& figures, bool now = false) {
         const DWORD tick = GetTickCount();
         if (!now && m_shownOnce && tick - m_lastShown < kLabelRefreshMs) {
@@ -116,7 +111,8 @@ private:
     StagedFile& m_file;
     std::optional<DownloadMeter> m_meter;
     DWORD m_startTick = 0;
-    std::string m_head;
+    ProgramImageProof m_image;
+    bool m_hasLength = false;
     int m_lastNotice = -1;
     bool m_shownOnce = false;
     DWORD m_lastShown = 0;

@@ -1,4 +1,3 @@
-#include <cctype>
 #include <string>
 
 #include "DialogLink.h"
@@ -16,29 +15,6 @@ struct Addresses {
     GbkString manual;
     GbkString log;
 };
-
-bool IsAsciiBlankOrControl(unsigned char byte) {
-    return byte <= 0x20 || byte == 0x7F;
-}
-
-// The server names the manual-download page, and the shell runs whatever it is given: only
-// an absolute web address, without blanks, quotes or control characters, may be opened.
-bool IsWebAddress(const GbkString& text) {
-    const std::string& bytes = text.Bytes();
-    for (const char* scheme : {"http://", "https://"}) {
-        const size_t length = std::char_traits<char>::length(scheme);
-        if (bytes.size() <= length) continue;
-        bool same = true;
-        for (size_t i = 0; i < length; ++i)
-            same = same && std::tolower(static_cast<unsigned char>(bytes[i])) == scheme[i];
-        if (!same) continue;
-        for (const char byte : bytes)
-            if (IsAsciiBlankOrControl(static_cast<unsigned char>(byte)) || byte == '"')
-                return false;
-        return true;
-    }
-    return false;
-}
 
 GbkString TitleFor(const GbkString& version) {
     return version.IsEmpty() ? GbkString("在线自动更新程序 (获取版本号错误)")

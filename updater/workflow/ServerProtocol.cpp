@@ -1,5 +1,6 @@
 #include "ServerProtocol.h"
 
+#include <cctype>
 #include <string>
 
 #include "CodePage.h"
@@ -33,7 +34,28 @@ std::wstring ProgramName() {
     return dot == std::wstring::npos ? name : name.substr(0, dot);
 }
 
+bool IsAsciiBlankOrControl(unsigned char byte) {
+    return byte <= 0x20 || byte == 0x7F;
+}
+
 }  // namespace
+
+bool IsWebAddress(const GbkString& text) {
+    const std::string& bytes = text.Bytes();
+    for (const char* scheme : {"http://", "https://"}) {
+        const size_t length = std::char_traits<char>::length(scheme);
+        if (bytes.size() <= length) continue;
+        bool same = true;
+        for (size_t i = 0; i < length; ++i)
+            same = same && std::tolower(static_cast<unsigned char>(bytes[i])) == scheme[i];
+        if (!same) continue;
+        for (const char byte : bytes)
+            if (IsAsciiBlankOrControl(static_cast<unsigned char>(byte)) || byte == '"')
+                return false;
+        return true;
+    }
+    return false;
+}
 
 GbkString JoinReplyLines(std::string_view body) {
     std::string joined;

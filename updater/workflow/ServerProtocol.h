@@ -22,6 +22,11 @@ struct UpdateRecord {
 };
 UpdateRecord CutUpdateRecord(const GbkString& reply);
 
+// Addresses the server names are opened by the shell (the manual-download page) or
+// downloaded (the new program): only an absolute http or https address, without blanks,
+// quotes or control characters, is either.
+bool IsWebAddress(const GbkString& text);
+
 // Requests url and leaves the reply in reply: the body's lines joined for status 200, the
 // failure word for anything else (another status, no connection, a broken or short body, a
 // server silent for a minute, or a stop).
