@@ -17,13 +17,21 @@ public:
 
     // `looked` is what the folder looked like when `catalog`'s current release was checked.
     FolderWatch(ReleaseFolder& folder, ReleaseCatalog& catalog, FolderLook looked, Report report)
-        : m_folder(folder), m_catalog(catalog), m_checked(looked), m_seen(looked),
+        : m_folder(folder),
+          m_catalog(catalog),
+          m_checked(looked),
+          m_seen(looked),
           m_report(std::move(report)) {}
 
     // Called once per poll interval.
     void Poll();
+    // Checks the folder now, changed or not (SIGHUP).
+    void Reload();
 
 private:
+    // False when the folder could not be read for want of descriptors: it is read again later.
+    bool Take();
+
     ReleaseFolder& m_folder;
     ReleaseCatalog& m_catalog;
     FolderLook m_checked;  // last look that was checked, well or not

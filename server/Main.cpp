@@ -2,7 +2,8 @@
 //
 //   update-server [--listen HOST:PORT] [--public-url URL] [--keep-previous SECONDS]
 //                 [--request-limit SECONDS] [--rate-limit BYTES_PER_SECOND] [--poll SECONDS]
-//                 [--store DIR] [--signing-key PEM] RELEASE_DIR
+//                 [--max-connections N] [--drain SECONDS] [--store DIR] [--signing-key PEM]
+//                 RELEASE_DIR
 //   update-server export [--public-url URL] [--listen NGINX_LISTEN] [--signing-key PEM]
 //                        RELEASE_DIR OUT_DIR
 //   update-server version PROGRAM        prints a program's file version
@@ -19,6 +20,7 @@
 
 #include "PeVersion.h"
 #include "ReleaseKey.h"
+#include "Store.h"
 #include "StaticExport.h"
 #include "UpdateServer.h"
 #include "Url.h"
@@ -31,7 +33,8 @@ namespace {
 constexpr char kUsage[] =
     "usage: update-server [--listen HOST:PORT] [--public-url URL] [--keep-previous SECONDS]\n"
     "                     [--request-limit SECONDS] [--rate-limit BYTES_PER_SECOND]\n"
-    "                     [--poll SECONDS] [--store DIR] [--signing-key PEM] RELEASE_DIR\n"
+    "                     [--poll SECONDS] [--max-connections N] [--drain SECONDS]\n"
+    "                     [--store DIR] [--signing-key PEM] RELEASE_DIR\n"
     "       update-server export [--public-url URL] [--listen NGINX_LISTEN] [--signing-key PEM]\n"
     "                            RELEASE_DIR OUT_DIR\n"
     "       update-server version PROGRAM\n"
@@ -107,49 +110,36 @@ bool ParseServerOptions(const CommandLine& line, ServerOptions& options, double&
             options.rateLimit = static_cast<std::uint64_t>(number);
         } else if (name == "poll" && number > 0) {
             options.poll = Milliseconds(number);
+        } else if (name == "drain") {
+            options.drain = Milliseconds(number);
+        } else if (name == "max-connections" && number >= 1) {
+            options.maxConnections = static_cast<std::size_t>(number);
         } else {
             error = "unknown or out-of-range option --" + name;
             return false;
         }
     }
     if (!options.publicBase.empty() && !IsPublicBaseUrl(options.publicBase)) {
-        error = "--public-url must be an absolute http:// or https:// ASCII address ending in \"/\", "
-                "without \"?\" or \"#\"";
+        error =
+            "--public-url must be an absolute http:// or https:// ASCII address ending in \"/\", "
+            "without \"?\" or \"#\"";
         return false;
     }
     return true;
 }
 
-// Checked copies go into a folder of the server's own, gone when it stops.
-struct Store {
-    fs::path path;
-    bool made = false;
-    ~Store() {
-        std::error_code ignored;
-        if (made) fs::remove_all(path, ignored);
-    }
-};
-
 bool MakeStore(const CommandLine& line, Store& store, std::string& error) {
-    if (const auto given = line.options.find("store"); given != line.options.end()) {
-        store.path = given->second;
-        std::error_code failure;
-        fs::create_directories(store.path, failure);
-        if (failure) error = "cannot make --store " + given->second + ": " + failure.message();
-        return !failure;
-    }
-    std::string pattern = (fs::temp_directory_path() / "update-server.XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        error = "cannot make a folder in " + fs::temp_directory_path().string();
+    fs::path path;
+    if (const auto given = line.options.find("store"); given != line.options.end())
+        path = given->second;
+    else if (!DefaultStore(line.operands[0], path, error))
         return false;
-    }
-    store.path = pattern;
-    store.made = true;
-    return true;
+    return store.Open(path, false, error);
 }
 
 int Serve(const CommandLine& line) {
-    if (line.operands.size() != 1) return Fail(std::string("one release folder expected\n") + kUsage);
+    if (line.operands.size() != 1)
+        return Fail(std::string("one release folder expected\n") + kUsage);
     ServerOptions options;
     double keepPrevious = 3600;
     std::string error;
@@ -157,7 +147,7 @@ int Serve(const CommandLine& line) {
     Store store;
     if (!MakeStore(line, store, error)) return Fail(error);
     {
-        ReleaseFolder folder(line.operands[0], store.path);
+        ReleaseFolder folder(line.operands[0], store.Copies());
         const FolderLook looked = folder.Look();
         ReleaseCatalog catalog(std::chrono::seconds(static_cast<long long>(keepPrevious)));
         UpdateServer server(options, folder, catalog, looked);
@@ -182,7 +172,8 @@ int Serve(const CommandLine& line) {
 }
 
 int Export(const CommandLine& line) {
-    if (line.operands.size() != 2) return Fail(std::string("RELEASE_DIR and OUT_DIR expected\n") + kUsage);
+    if (line.operands.size() != 2)
+        return Fail(std::string("RELEASE_DIR and OUT_DIR expected\n") + kUsage);
     ExportOptions options{"http://127.0.0.1:8080/", "127.0.0.1:8080"};
     for (const auto& [name, value] : line.options) {
         if (name == "public-url")
@@ -194,16 +185,19 @@ int Export(const CommandLine& line) {
         else
             return Fail("unknown option --" + name + " for export");
     }
-    if (!IsPublicBaseUrl(options.publicBase)) return Fail("--public-url is not a public base address");
+    if (!IsPublicBaseUrl(options.publicBase))
+        return Fail("--public-url is not a public base address");
     const fs::path out = line.operands[1];
     std::error_code failure;
     fs::create_directories(out, failure);
     std::string pattern = (fs::absolute(out) / ".export.XXXXXX").string();
-    if (failure || mkdtemp(pattern.data()) == nullptr) return Fail("cannot write into " + out.string());
-    Store store{pattern, true};
-    ReleaseFolder folder(line.operands[0], store.path);
-    folder.SetRecordMaking(options.publicBase, Option(line, "signing-key"));
+    if (failure || mkdtemp(pattern.data()) == nullptr)
+        return Fail("cannot write into " + out.string());
+    Store store;
     std::string error;
+    if (!store.Open(pattern, true, error)) return Fail(error);
+    ReleaseFolder folder(line.operands[0], store.Copies());
+    folder.SetRecordMaking(options.publicBase, Option(line, "signing-key"));
     const ReleasePtr release = folder.Check(error);
     if (!release) return Fail("cannot export " + line.operands[0] + ": " + error);
     if (!ExportRelease(*release, out, options, error)) return Fail(error);
@@ -239,7 +233,8 @@ int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     const bool named = command == "export" || command == "version" || command == "keygen";
     CommandLine line;
-    if (!Split(argc, argv, named ? 2 : 1, line)) return Fail(std::string("option without value\n") + kUsage);
+    if (!Split(argc, argv, named ? 2 : 1, line))
+        return Fail(std::string("option without value\n") + kUsage);
     if (command == "export") return Export(line);
     if (command == "version") return PrintVersion(line);
     if (command == "keygen") return MakeKey(line);

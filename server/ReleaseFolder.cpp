@@ -1,6 +1,10 @@
 #include "ReleaseFolder.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <fstream>
 #include <sstream>
@@ -26,17 +30,30 @@ bool ReadWholeFile(const fs::path& path, std::string& text) {
 }
 
 void AddMarks(const fs::path& path, FolderLook& look) {
-    struct stat info{};
+    struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
         look.marks.insert(look.marks.end(), 5, 0);
         return;
     }
-    look.marks.insert(look.marks.end(),
-                      {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-                       static_cast<std::uint64_t>(info.st_size),
-                       static_cast<std::uint64_t>(info.st_mtim.tv_sec),
-                       static_cast<std::uint64_t>(info.st_mtim.tv_nsec)});
+    look.marks.insert(
+        look.marks.end(),
+        {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+         static_cast<std::uint64_t>(info.st_size), static_cast<std::uint64_t>(info.st_mtim.tv_sec),
+         static_cast<std::uint64_t>(info.st_mtim.tv_nsec)});
 }
+
+}  // namespace
+
+bool OutOfDescriptors() {
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (probe >= 0) {
+        ::close(probe);
+        return false;
+    }
+    return errno == EMFILE || errno == ENFILE;
+}
+
+namespace {
 
 std::string MakeEtag(const Release& release) {
     std::ostringstream tag;
@@ -59,8 +76,9 @@ FolderLook ReleaseFolder::Look() const {
     AddMarks(m_folder / kSettingsFileName, look);
     ReleaseSettings settings;
     std::string text, ignored;
-    if (ReadWholeFile(m_folder / kSettingsFileName, text) &&
-        ParseReleaseSettings(text, settings, ignored)) {
+    if (!ReadWholeFile(m_folder / kSettingsFileName, text) && OutOfDescriptors()) {
+        look.outOfDescriptors = true;
+    } else if (ParseReleaseSettings(text, settings, ignored)) {
         AddMarks(m_folder / settings.program, look);
         AddMarks(m_folder / settings.notes, look);
     }
@@ -70,6 +88,7 @@ FolderLook ReleaseFolder::Look() const {
 ReleasePtr ReleaseFolder::Check(std::string& error) {
     const FolderLook before = Look();
     ReleasePtr release = Read(error);
+    m_failedForNow = !release && OutOfDescriptors();
     if (release && Look() != before) {
         error = "the release folder changed while it was read";
         fs::remove_all(release->program.parent_path());
@@ -88,7 +107,7 @@ ReleasePtr ReleaseFolder::Read(std::string& error) {
     if (!ParseReleaseSettings(text, settings, error)) return nullptr;
 
     const fs::path published = m_folder / settings.program;
-    struct stat info{};
+    struct stat info {};
     if (::stat(published.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         error = "the program " + published.string() + " is missing";
         return nullptr;
@@ -128,7 +147,9 @@ ReleasePtr ReleaseFolder::Read(std::string& error) {
 bool ReleaseFolder::MakeRecord(Release& release, const std::string& settingsKey,
                                std::string& error) const {
     const std::string address = m_publicBase + release.DownloadPath();
-    const fs::path keyFile = !m_key.empty() ? m_key : settingsKey.empty() ? fs::path() : m_folder / settingsKey;
+    const fs::path keyFile = !m_key.empty()        ? m_key
+                             : settingsKey.empty() ? fs::path()
+                                                   : m_folder / settingsKey;
     if (m_publicBase.empty() || keyFile.empty()) {
         release.record = m_publicBase.empty() ? "" : "#" + release.version + "#" + address + "#";
         return true;

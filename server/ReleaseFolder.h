@@ -15,8 +15,13 @@ namespace vendor {
 // without reading them.
 struct FolderLook {
     std::vector<std::uint64_t> marks;
+    bool outOfDescriptors = false;  // not a look at all: try again later
     bool operator==(const FolderLook&) const = default;
 };
+
+// True when the process cannot open a file now for want of descriptors: a failure then says
+// nothing about the folder.
+bool OutOfDescriptors();
 
 class ReleaseFolder {
 public:
@@ -27,6 +32,8 @@ public:
 
     // The release the folder holds now, or nullptr with `error` saying why it cannot be served.
     ReleasePtr Check(std::string& error);
+    // The last Check failed for want of descriptors, not for anything in the folder.
+    bool FailedForNow() const { return m_failedForNow; }
 
     const std::filesystem::path& Folder() const { return m_folder; }
 
@@ -44,6 +51,7 @@ private:
     std::filesystem::path m_folder;
     std::filesystem::path m_store;
     unsigned m_copies = 0;
+    bool m_failedForNow = false;
     std::string m_publicBase;
     std::filesystem::path m_key;
 };
