@@ -23,8 +23,8 @@ std::string JoinVersion(uint32_t high, uint32_t low) {
 std::string CutShort(LIEF::PE::Binary& binary, std::uintmax_t fileSize) {
     std::uint64_t end = 0;
     for (const LIEF::PE::Section& section : binary.sections())
-        end = std::max<std::uint64_t>(
-            end, std::uint64_t{section.pointerto_raw_data()} + section.sizeof_raw_data());
+        end = std::max<std::uint64_t>(end, std::uint64_t{section.pointerto_raw_data()} +
+                                               section.sizeof_raw_data());
     const LIEF::PE::DataDirectory& security =
         binary.data_directory(LIEF::PE::DATA_DIRECTORY::CERTIFICATE_TABLE);
     end = std::max<std::uint64_t>(end, std::uint64_t{security.RVA()} + security.size());
@@ -44,15 +44,13 @@ FileVersion ReadFileVersion(const std::filesystem::path& program) {
         if (!LIEF::PE::is_pe(program.string())) return {{}, "not a Windows program (PE file)"};
         const std::unique_ptr<LIEF::PE::Binary> binary = LIEF::PE::Parser::parse(program.string());
         if (!binary) return {{}, "cannot be read as a Windows program"};
-        if (const std::string cut = CutShort(*binary, std::filesystem::file_size(program));
-            !cut.empty())
+        if (const std::string cut = CutShort(*binary, std::filesystem::file_size(program)); !cut.empty())
             return {{}, cut};
         if (!binary->has_resources()) return {{}, "has no resources, so no version"};
         const LIEF::PE::ResourcesManager resources = binary->resources_manager();
         if (!resources.has_version()) return {{}, "has no version resource"};
         const LIEF::PE::ResourceVersion version = resources.version();
-        if (!version.has_fixed_file_info())
-            return {{}, "its version resource has no fixed file version"};
+        if (!version.has_fixed_file_info()) return {{}, "its version resource has no fixed file version"};
         const LIEF::PE::ResourceFixedFileInfo& fixed = version.fixed_file_info();
         return {JoinVersion(fixed.file_version_MS(), fixed.file_version_LS()), {}};
     } catch (const std::exception& failure) {

@@ -11,8 +11,8 @@
 namespace vendor {
 
 struct Release {
-    std::string version;            // "2.0.1.5"
-    std::string programName;        // file name, as published (UTF-8)
+    std::string version;      // "2.0.1.5"
+    std::string programName;  // file name, as published (UTF-8)
     std::filesystem::path program;  // the checked copy that is sent
     std::uint64_t size = 0;
     std::time_t modified = 0;  // of the published file

@@ -12,8 +12,7 @@ ReleaseCatalog::~ReleaseCatalog() {
 void ReleaseCatalog::Publish(ReleasePtr release, Clock::time_point now) {
     if (m_current) {
         // A release published again under the same version and name replaces its bytes.
-        if (m_current->version == release->version &&
-            m_current->programName == release->programName)
+        if (m_current->version == release->version && m_current->programName == release->programName)
             DeleteCopy(*m_current);
         else
             m_retired.push_back({m_current, now + m_keepPrevious});

@@ -28,9 +28,7 @@ int FreePort() {
     return ntohs(address.sin_port);
 }
 
-int Shell(const std::string& command) {
-    return std::system(command.c_str());
-}
+int Shell(const std::string& command) { return std::system(command.c_str()); }
 
 // nginx with the exported server block, as a daemon whose files all live in `folder`.
 class Nginx {
@@ -41,19 +39,17 @@ public:
                    // Started by root, nginx's workers would run as "nobody", who cannot
                    // read a private temporary folder.
                    std::string(getuid() == 0 ? "user root;\n" : "") +
-                       "daemon on;\nworker_processes 1;\npid " + f + "/nginx.pid;\nerror_log " + f +
+                   "daemon on;\nworker_processes 1;\npid " + f + "/nginx.pid;\nerror_log " + f +
                        "/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n"
-                       "  client_body_temp_path " +
-                       f + "/body;\n  proxy_temp_path " + f + "/proxy;\n  fastcgi_temp_path " + f +
-                       "/fastcgi;\n  uwsgi_temp_path " + f + "/uwsgi;\n  scgi_temp_path " + f +
-                       "/scgi;\n  include " + serverBlock.string() + ";\n}\n");
-        m_started =
-            Shell(std::string(NGINX_PROGRAM) + " -c " + f + "/nginx.conf -p " + f + " 2>&1") == 0;
+                       "  client_body_temp_path " + f + "/body;\n  proxy_temp_path " + f +
+                       "/proxy;\n  fastcgi_temp_path " + f + "/fastcgi;\n  uwsgi_temp_path " + f +
+                       "/uwsgi;\n  scgi_temp_path " + f + "/scgi;\n  include " +
+                       serverBlock.string() + ";\n}\n");
+        m_started = Shell(std::string(NGINX_PROGRAM) + " -c " + f + "/nginx.conf -p " + f + " 2>&1") == 0;
     }
     ~Nginx() {
-        if (m_started)
-            Shell(std::string(NGINX_PROGRAM) + " -c " + m_folder.string() + "/nginx.conf -p " +
-                  m_folder.string() + " -s stop 2>&1");
+        if (m_started) Shell(std::string(NGINX_PROGRAM) + " -c " + m_folder.string() + "/nginx.conf -p " +
+                           m_folder.string() + " -s stop 2>&1");
     }
     bool Started() const { return m_started; }
 
@@ -73,8 +69,8 @@ TEST(Export, NginxServingTheExportAnswersLikeTheServer) {
     const int port = FreePort();
     const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
     ASSERT_EQ(Shell(std::string(UPDATE_SERVER_PROGRAM) + " export" + key + " --public-url " + base +
-                    " --listen 127.0.0.1:" + std::to_string(port) + " " + release.string() + " " +
-                    out.string()),
+                  " --listen 127.0.0.1:" + std::to_string(port) + " " + release.string() + " " +
+                  out.string()),
               0);
     Nginx nginx(place.Path(), out / "nginx-server.conf");
     ASSERT_TRUE(nginx.Started()) << ReadBytes(place.Path() / "error.log");
@@ -116,8 +112,7 @@ TEST(Export, NginxServingTheExportAnswersLikeTheServer) {
                                    "Cache-Control", "Content-Encoding"})
             EXPECT_EQ(theirs.Header(header), ours.Header(header)) << header;
     }
-    EXPECT_NE(Get(port, "/freeUpdate/update.asp?action=Auto").body.find(";sig="),
-              std::string::npos);
+    EXPECT_NE(Get(port, "/freeUpdate/update.asp?action=Auto").body.find(";sig="), std::string::npos);
     const std::string block = ReadBytes(out / "nginx-server.conf");
     EXPECT_NE(block.find("gzip off"), std::string::npos);
 }

@@ -69,36 +69,26 @@ TEST(ReleaseFolder, AFolderThatCannotBeServedStopsTheStartWithAClearError) {
         std::vector<std::string> options;
         std::string error;
     } cases[] = {
-        {"no settings",
-         [](const fs::path& f) { fs::create_directories(f); },
-         {},
+        {"no settings", [](const fs::path& f) { fs::create_directories(f); }, {},
          "release.ini cannot be read"},
         {"no program",
          [](const fs::path& f) {
              WriteRelease(f, Fixture("v2_0_1_5.exe"));
              fs::remove(f / "Tanvik体验版.exe");
          },
-         {},
-         "is missing"},
+         {}, "is missing"},
         {"not PE",
          [](const fs::path& f) {
              WriteRelease(f, Fixture("v2_0_1_5.exe"));
              WriteBytes(f / "Tanvik体验版.exe", "not a program");
          },
-         {},
-         "not a Windows program"},
-        {"no version",
-         [](const fs::path& f) { WriteRelease(f, Fixture("unversioned.exe")); },
-         {},
+         {}, "not a Windows program"},
+        {"no version", [](const fs::path& f) { WriteRelease(f, Fixture("unversioned.exe")); }, {},
          "no version"},
-        {"bad public address",
-         [](const fs::path& f) { WriteRelease(f, Fixture("v2_0_1_5.exe")); },
-         {"--public-url", "http://host/a#b/"},
-         "--public-url"},
-        {"port taken",
-         [](const fs::path& f) { WriteRelease(f, Fixture("v2_0_1_5.exe")); },
-         {"--listen", "127.0.0.1:" + std::to_string(holder.Port())},
-         "cannot listen"},
+        {"bad public address", [](const fs::path& f) { WriteRelease(f, Fixture("v2_0_1_5.exe")); },
+         {"--public-url", "http://host/a#b/"}, "--public-url"},
+        {"port taken", [](const fs::path& f) { WriteRelease(f, Fixture("v2_0_1_5.exe")); },
+         {"--listen", "127.0.0.1:" + std::to_string(holder.Port())}, "cannot listen"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
