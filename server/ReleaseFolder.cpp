@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -65,7 +66,13 @@ std::string MakeEtag(const Release& release) {
 }  // namespace
 
 std::string Release::DownloadPath() const {
-    return "download/" + EncodePathSegment(version) + "/" + EncodePathSegment(programName);
+    return "download/" + EncodePathSegment(version) + "/" +
+           (addressTag.empty() ? "" : EncodePathSegment(addressTag) + "/") +
+           EncodePathSegment(programName);
+}
+
+std::string Release::DecodedPath() const {
+    return "download/" + version + "/" + (addressTag.empty() ? "" : addressTag + "/") + programName;
 }
 
 ReleaseFolder::ReleaseFolder(fs::path folder, fs::path store)
@@ -85,22 +92,88 @@ FolderLook ReleaseFolder::Look() const {
     return look;
 }
 
-ReleasePtr ReleaseFolder::Check(std::string& error) {
+ReleasePtr ReleaseFolder::Check(std::string& error, const std::vector<ReleasePtr>& known) {
     const FolderLook before = Look();
-    ReleasePtr release = Read(error);
+    ReleasePtr release = Read(error, known);
     m_failedForNow = !release && OutOfDescriptors();
     if (release && Look() != before) {
         error = "the release folder changed while it was read";
-        fs::remove_all(release->program.parent_path());
         return nullptr;
     }
     return release;
 }
 
-ReleasePtr ReleaseFolder::Read(std::string& error) {
+// A file of the folder, or a link to one inside it: a link leading elsewhere would serve what
+// the folder's owner never put there.
+bool ReleaseFolder::InsideFolder(const fs::path& path, std::string& error) const {
+    std::error_code failure;
+    if (!fs::is_symlink(path, failure)) return true;
+    const fs::path target = fs::weakly_canonical(path, failure);
+    const fs::path folder = fs::weakly_canonical(m_folder, failure);
+    const auto [end, rest] =
+        std::mismatch(folder.begin(), folder.end(), target.begin(), target.end());
+    if (!failure && end == folder.end() && rest != target.end()) return true;
+    error = path.string() + " is a link that leads out of the release folder";
+    return false;
+}
+
+// Copies, checks and opens the published program, unless it is the very file of a release
+// already known: then that release's copy serves again.
+bool ReleaseFolder::TakeProgram(const fs::path& published, Release& release,
+                                const std::vector<ReleasePtr>& known, std::string& error) {
+    for (const ReleasePtr& old : known) {
+        if (old->programName == release.programName && old->source == release.source) {
+            release.program = old->program;
+            release.file = old->file;
+            release.version = old->version;
+            release.size = old->size;
+            return true;
+        }
+    }
+    const fs::path copyFolder = m_store / std::to_string(++m_copies);
+    std::error_code failure;
+    fs::create_directories(copyFolder, failure);
+    release.program = copyFolder / release.programName;
+    if (failure || !fs::copy_file(published, release.program, failure)) {
+        error = "cannot copy " + published.string() + ": " + failure.message();
+        fs::remove_all(copyFolder, failure);
+        return false;
+    }
+    const FileVersion version = ReadFileVersion(release.program);
+    release.file = ProgramFile::Open(release.program, error);
+    if (!version.Ok() || !release.file) {
+        if (!version.Ok()) error = "the program " + published.string() + ": " + version.error;
+        fs::remove_all(copyFolder, failure);
+        return false;
+    }
+    release.version = version.text;
+    release.size = release.file->Size();
+    return true;
+}
+
+// Other bytes under a version and name already served get an address of their own.
+void ReleaseFolder::ChooseAddress(Release& release, const std::vector<ReleasePtr>& known) {
+    bool taken = false;
+    for (const ReleasePtr& old : known) {
+        if (old->version != release.version || old->programName != release.programName) continue;
+        if (old->etag == release.etag) {
+            release.addressTag = old->addressTag;
+            return;
+        }
+        taken = taken || old->addressTag.empty();
+    }
+    if (!taken) return;
+    std::ostringstream tag;
+    tag << std::hex << release.size << '-' << release.modified;
+    release.addressTag = tag.str();
+}
+
+ReleasePtr ReleaseFolder::Read(std::string& error, const std::vector<ReleasePtr>& known) {
     std::string text;
-    if (!ReadWholeFile(m_folder / kSettingsFileName, text)) {
-        error = (m_folder / kSettingsFileName).string() + " cannot be read";
+    const fs::path settingsFile = m_folder / kSettingsFileName;
+    if (!InsideFolder(settingsFile, error)) return nullptr;
+    if (!ReadWholeFile(settingsFile, text)) {
+        error = settingsFile.string() + " cannot be read";
         return nullptr;
     }
     ReleaseSettings settings;
@@ -112,34 +185,21 @@ ReleasePtr ReleaseFolder::Read(std::string& error) {
         error = "the program " + published.string() + " is missing";
         return nullptr;
     }
+    if (!InsideFolder(published, error) || !InsideFolder(m_folder / settings.notes, error))
+        return nullptr;
     auto release = std::make_shared<Release>();
-    const fs::path copyFolder = m_store / std::to_string(++m_copies);
-    std::error_code failure;
-    fs::create_directories(copyFolder, failure);
-    release->program = copyFolder / settings.program;
-    if (failure || !fs::copy_file(published, release->program, failure)) {
-        error = "cannot copy " + published.string() + ": " + failure.message();
-        fs::remove_all(copyFolder, failure);
-        return nullptr;
-    }
-    const FileVersion version = ReadFileVersion(release->program);
-    if (!version.Ok()) {
-        error = "the program " + published.string() + ": " + version.error;
-        fs::remove_all(copyFolder, failure);
-        return nullptr;
-    }
-    release->version = version.text;
     release->programName = settings.program;
-    release->size = fs::file_size(release->program);
+    FolderLook marks;
+    AddMarks(published, marks);
+    release->source = marks.marks;
+    if (!TakeProgram(published, *release, known, error)) return nullptr;
     release->modified = info.st_mtim.tv_sec;
     release->etag = MakeEtag(*release);
+    ChooseAddress(*release, known);
     release->manualPage = settings.manualPage;
     release->paused = settings.paused;
     if (!ReadWholeFile(m_folder / settings.notes, release->notesHtml)) release->notesHtml.clear();
-    if (!MakeRecord(*release, settings.signingKey, error)) {
-        fs::remove_all(copyFolder, failure);
-        return nullptr;
-    }
+    if (!MakeRecord(*release, settings.signingKey, error)) return nullptr;
     return release;
 }
 

@@ -31,7 +31,9 @@ public:
     FolderLook Look() const;
 
     // The release the folder holds now, or nullptr with `error` saying why it cannot be served.
-    ReleasePtr Check(std::string& error);
+    // `known` are the releases served now: their copies serve again for the same file, and
+    // their addresses are never given to other bytes.
+    ReleasePtr Check(std::string& error, const std::vector<ReleasePtr>& known = {});
     // The last Check failed for want of descriptors, not for anything in the folder.
     bool FailedForNow() const { return m_failedForNow; }
 
@@ -45,7 +47,11 @@ public:
     }
 
 private:
-    ReleasePtr Read(std::string& error);
+    ReleasePtr Read(std::string& error, const std::vector<ReleasePtr>& known);
+    bool InsideFolder(const std::filesystem::path& path, std::string& error) const;
+    bool TakeProgram(const std::filesystem::path& published, Release& release,
+                     const std::vector<ReleasePtr>& known, std::string& error);
+    static void ChooseAddress(Release& release, const std::vector<ReleasePtr>& known);
     bool MakeRecord(Release& release, const std::string& settingsKey, std::string& error) const;
 
     std::filesystem::path m_folder;

@@ -30,10 +30,6 @@ void Report(const std::string& text) {
     std::fprintf(stderr, "update-server: %s\n", text.c_str());
 }
 
-void PollFolder(evutil_socket_t, short, void* watch) {
-    static_cast<FolderWatch*>(watch)->Poll();
-}
-
 void AddHeader(evhttp_request* request, const char* name, const std::string& value) {
     evhttp_add_header(evhttp_request_get_output_headers(request), name, value.c_str());
 }
@@ -134,9 +130,10 @@ UpdateServer::UpdateServer(ServerOptions options, ReleaseFolder& folder, Release
                            FolderLook looked)
     : m_options(std::move(options)),
       m_catalog(catalog),
-      m_watch(folder, catalog, std::move(looked), Report),
       m_base(event_base_new()),
-      m_http(evhttp_new(m_base)) {
+      m_http(evhttp_new(m_base)),
+      m_watch(std::make_unique<FolderWatch>(m_base, m_options.poll, folder, catalog,
+                                            std::move(looked), Report)) {
     if (m_options.maxConnections == 0) m_options.maxConnections = DefaultConnectionCap();
     m_connections = std::make_unique<Connections>(
         m_base,
@@ -166,15 +163,10 @@ UpdateServer::UpdateServer(ServerOptions options, ReleaseFolder& folder, Release
         m_signals.push_back(evsignal_new(m_base, signal, OnSignal, this));
         evsignal_add(m_signals.back(), nullptr);
     }
-    m_poll = event_new(m_base, -1, EV_PERSIST, PollFolder, &m_watch);
-    const auto ms = m_options.poll.count();
-    const timeval period{static_cast<time_t>(ms / 1000),
-                         static_cast<suseconds_t>(ms % 1000 * 1000)};
-    event_add(m_poll, &period);
 }
 
 UpdateServer::~UpdateServer() {
-    event_free(m_poll);
+    m_watch.reset();
     for (event* signal : m_signals) event_free(signal);
     // Cleaning up: a reload or a second graceful stop has nothing left to do.
     std::signal(SIGHUP, SIG_IGN);
@@ -226,7 +218,7 @@ void UpdateServer::OnSignal(evutil_socket_t signal, short, void* self) {
     switch (signal) {
         case SIGHUP:
             Report("SIGHUP: reading the release folder again");
-            server->m_watch.Reload();
+            server->m_watch->Reload();
             break;
         case SIGQUIT:
             server->StopGracefully();
@@ -242,7 +234,7 @@ void UpdateServer::StopGracefully() {
     if (m_connections->Draining()) return;
     Report("SIGQUIT: stopping once " + std::to_string(m_connections->Replying()) +
            " replies under way are done");
-    event_del(m_poll);
+    m_watch->Stop();
     const auto ms = m_options.drain.count();
     const timeval drain{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
     event_base_loopexit(m_base, &drain);
@@ -272,16 +264,9 @@ void UpdateServer::Handle(evhttp_request* request) {
     if (path == "/freeUpdate/isweb.asp") return SendText(request, replies.check, kTextType);
     if (path == "/freeUpdate/update.asp") return HandleUpdateList(request, replies);
     if (path == "/freeUpdate/log.asp") return SendText(request, replies.notesPage, kPageType);
-    // download/<version>/<program>
-    constexpr std::string_view kDownloads = "/download/";
-    if (path.starts_with(kDownloads)) {
-        const size_t slash = path.find('/', kDownloads.size());
-        if (slash != std::string::npos) {
-            const std::string version = path.substr(kDownloads.size(), slash - kDownloads.size());
-            if (ReleasePtr release = m_catalog.Find(version, path.substr(slash + 1)))
-                return SendProgram(request, *release);
-        }
-    }
+    if (path.starts_with("/download/"))
+        if (ReleasePtr release = m_catalog.Find(path.substr(1)))
+            return SendProgram(request, *release);
     SendError(request, HTTP_NOTFOUND, nullptr);
 }
 
@@ -314,13 +299,6 @@ void UpdateServer::SendText(evhttp_request* request, const std::string& body, co
 // The program as it was checked, never with a Content-Encoding: installed updaters ask for gzip
 // and write whatever arrives.
 void UpdateServer::SendProgram(evhttp_request* request, const Release& release) {
-    const int file = ::open(release.program.c_str(), O_RDONLY | O_CLOEXEC);
-    if (file < 0) {
-        // Out of descriptors for a moment: the program is still there, the client should come
-        // back, not be told it is gone.
-        AddHeader(request, "Retry-After", "1");
-        return SendError(request, HTTP_SERVUNAVAIL, "Service Unavailable");
-    }
     const FilePart part =
         DecideFilePart({Header(request, "Range"), Header(request, "If-Range"),
                         Header(request, "If-None-Match"), Header(request, "If-Modified-Since"),
@@ -334,14 +312,11 @@ void UpdateServer::SendProgram(evhttp_request* request, const Release& release) 
     const char* reason = "OK";
     switch (part.kind) {
         case FilePart::NotModified:
-            ::close(file);
             return evhttp_send_reply(request, HTTP_NOTMODIFIED, "Not Modified", nullptr);
         case FilePart::PreconditionFailed:
-            ::close(file);
             AddHeader(request, "Content-Length", "0");
             return evhttp_send_reply(request, 412, "Precondition Failed", nullptr);
         case FilePart::Unsatisfiable:
-            ::close(file);
             AddHeader(request, "Content-Range", "bytes */" + std::to_string(release.size));
             AddHeader(request, "Content-Length", "0");
             return evhttp_send_reply(request, 416, "Range Not Satisfiable", nullptr);
@@ -358,21 +333,25 @@ void UpdateServer::SendProgram(evhttp_request* request, const Release& release) 
     }
     AddHeader(request, "Content-Length", std::to_string(part.length));
     if (IsHead(request) || part.length == 0) {
-        ::close(file);
         return evhttp_send_reply(request, status, reason, nullptr);
     }
     if (m_rate)
         bufferevent_set_rate_limit(
             evhttp_connection_get_bufferevent(evhttp_request_get_connection(request)), m_rate);
     evbuffer* content = evbuffer_new();
-    // The file goes out with sendfile, so memory does not grow with it: the buffer must say
-    // that it ends in a socket before the file is added, or the file is mapped into memory
-    // instead. The buffer owns `file`.
-    // A rate-limited download (a demonstration's) is sent from memory: sendfile would pass
-    // the connection's rate limit by.
+    // The release's one open file goes out with sendfile, so memory does not grow with it: the
+    // buffer must say that it ends in a socket before the segment is added, or the file is
+    // mapped instead. A rate-limited download (a demonstration's) is sent from that mapping,
+    // made once for all of them: sendfile would pass the connection's rate limit by.
     if (!m_rate) evbuffer_set_flags(content, EVBUFFER_FLAG_DRAINS_TO_FD);
-    evbuffer_add_file(content, file, static_cast<ev_off_t>(part.first),
-                      static_cast<ev_off_t>(part.length));
+    if (evbuffer_add_file_segment(content, release.file->Segment(),
+                                  static_cast<ev_off_t>(part.first),
+                                  static_cast<ev_off_t>(part.length)) != 0) {
+        evbuffer_free(content);
+        // No memory to map it for now: the program is still there, the client should come back.
+        AddHeader(request, "Retry-After", "1");
+        return SendError(request, HTTP_SERVUNAVAIL, "Service Unavailable");
+    }
     evhttp_send_reply(request, status, reason, content);
     evbuffer_free(content);
 }

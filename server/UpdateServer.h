@@ -64,13 +64,12 @@ private:
 
     ServerOptions m_options;
     ReleaseCatalog& m_catalog;
-    FolderWatch m_watch;
     event_base* m_base;
     evhttp* m_http;
+    std::unique_ptr<FolderWatch> m_watch;
     std::unique_ptr<Connections> m_connections;
     ev_token_bucket_cfg* m_rate = nullptr;
     std::vector<event*> m_signals;
-    event* m_poll;
     ReleasePtr m_repliesFor;
     Replies m_replies;
 };

@@ -244,17 +244,53 @@ TEST_F(Served, APublishedReleaseIsTakenWithoutARestartAndTheOldOneStaysForAWhile
     // A copy written in place, half done: never taken, the checked release goes on.
     const std::string other = ReadBytes(Fixture("v1_0_10_0.exe"));
     WriteBytes(m_release / "Tanvik体验版.exe", other.substr(0, other.size() / 2));
-    usleep(600000);
+    usleep(2600000);  // checked once it has stayed the same for 2 s
     EXPECT_TRUE(WaitForRecord("#2.0.2.0#"));
     EXPECT_TRUE(Ask(newPath).body == ReadBytes(Fixture("v2_0_2_0.exe")));
 
     // The pause switch, and the previous release gone after --keep-previous (2 s).
     WriteRelease(m_release, Fixture("v2_0_2_0.exe"), true);
-    for (int i = 0; i < 60 && !Ask("/freeUpdate/isweb.asp").body.empty(); ++i) usleep(50000);
+    for (int i = 0; i < 100 && !Ask("/freeUpdate/isweb.asp").body.empty(); ++i) usleep(50000);
     EXPECT_EQ(Ask("/freeUpdate/isweb.asp").body, "");
     for (int i = 0; i < 60 && Ask(kProgramPath).status != 404; ++i) usleep(100000);
     EXPECT_EQ(Ask(kProgramPath).status, 404);
     EXPECT_NE(m_server->Errors().find("not taken"), std::string::npos) << m_server->Errors();
+}
+
+// An address never serves other bytes; a link is followed only to a file inside the folder.
+TEST_F(Served, NewBytesUnderTheSameVersionGetAnAddressOfTheirOwnAndLinksStayInTheFolder) {
+    const fs::path grown = GrownProgram(m_place.Path(), "v2_0_1_5.exe", m_program.size() + 4096);
+    Publish(m_release, grown);
+    std::string record = kProgramPath;
+    for (int i = 0; i < 100 && record.find(kProgramPath.substr(1)) != std::string::npos; ++i) {
+        usleep(50000);
+        record = Ask("/freeUpdate/update.asp?action=Auto").body;
+    }
+    ASSERT_TRUE(record.starts_with("#2.0.1.5#" + m_server->Base() + "download/2.0.1.5/")) << record;
+    ASSERT_EQ(record.find(kProgramPath.substr(1)), std::string::npos) << "the same address";
+    const size_t from = record.find("download/");
+    std::string newPath = "/";
+    newPath.append(record, from, record.size() - 1 - from);
+    EXPECT_TRUE(Ask(newPath).body == ReadBytes(grown)) << newPath;
+    EXPECT_TRUE(Ask(kProgramPath).body == m_program) << "the old address serves other bytes";
+
+    const struct {
+        const char* name;
+        fs::path target;
+        bool taken;
+    } links[] = {{"out of the folder", m_place.Path() / "outside.exe", false},
+                 {"inside the folder", m_release / "inside.exe", true}};
+    for (const auto& link : links) {
+        SCOPED_TRACE(link.name);
+        fs::copy_file(Fixture("v2_0_2_0.exe"), link.target);
+        fs::create_symlink(link.target, m_release / "link.part");
+        fs::rename(m_release / "link.part", m_release / "Tanvik体验版.exe");
+        usleep(2800000);
+        EXPECT_EQ(WaitForRecord("#2.0.2.0#"), link.taken);
+    }
+    EXPECT_NE(m_server->Errors().find("is a link that leads out of the release folder"),
+              std::string::npos)
+        << m_server->Errors();
 }
 
 TEST_F(Served, SigtermAndSigintStopItCleanly) {
