@@ -3,7 +3,7 @@
 //   update-server [--listen HOST:PORT] [--public-url URL] [--keep-previous SECONDS]
 //                 [--request-limit SECONDS] [--rate-limit BYTES_PER_SECOND] [--poll SECONDS]
 //                 [--max-connections N] [--drain SECONDS] [--store DIR] [--signing-key PEM]
-//                 RELEASE_DIR
+//                 [--access-log FILE|-] [--metrics-listen HOST:PORT] RELEASE_DIR
 //   update-server export [--public-url URL] [--listen NGINX_LISTEN] [--signing-key PEM]
 //                        RELEASE_DIR OUT_DIR
 //   update-server version PROGRAM        prints a program's file version
@@ -34,7 +34,8 @@ constexpr char kUsage[] =
     "usage: update-server [--listen HOST:PORT] [--public-url URL] [--keep-previous SECONDS]\n"
     "                     [--request-limit SECONDS] [--rate-limit BYTES_PER_SECOND]\n"
     "                     [--poll SECONDS] [--max-connections N] [--drain SECONDS]\n"
-    "                     [--store DIR] [--signing-key PEM] RELEASE_DIR\n"
+    "                     [--store DIR] [--signing-key PEM] [--access-log FILE|-]\n"
+    "                     [--metrics-listen HOST:PORT] RELEASE_DIR\n"
     "       update-server export [--public-url URL] [--listen NGINX_LISTEN] [--signing-key PEM]\n"
     "                            RELEASE_DIR OUT_DIR\n"
     "       update-server version PROGRAM\n"
@@ -81,20 +82,27 @@ std::chrono::milliseconds Milliseconds(double seconds) {
     return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
 }
 
+bool HostAndPort(const std::string& value, std::string& host, int& port) {
+    const size_t colon = value.rfind(':');
+    host = value.substr(0, colon);
+    if (host.starts_with('[') && host.ends_with(']')) host = host.substr(1, host.size() - 2);
+    port = colon == std::string::npos ? -1 : std::atoi(value.c_str() + colon + 1);
+    return !host.empty() && port >= 0 && port <= 65535;
+}
+
 bool ParseServerOptions(const CommandLine& line, ServerOptions& options, double& keepPrevious,
                         std::string& error) {
     for (const auto& [name, value] : line.options) {
         double number = 0;
-        if (name == "listen") {
-            const size_t colon = value.rfind(':');
-            options.host = value.substr(0, colon);
-            if (options.host.starts_with('[') && options.host.ends_with(']'))
-                options.host = options.host.substr(1, options.host.size() - 2);
-            options.port = colon == std::string::npos ? -1 : std::atoi(value.c_str() + colon + 1);
-            if (options.host.empty() || options.port < 0 || options.port > 65535) {
-                error = "--listen wants HOST:PORT, such as 127.0.0.1:8080";
+        if (name == "listen" || name == "metrics-listen") {
+            const bool metrics = name == "metrics-listen";
+            if (!HostAndPort(value, metrics ? options.metricsHost : options.host,
+                             metrics ? options.metricsPort : options.port)) {
+                error = "--" + name + " wants HOST:PORT, such as 127.0.0.1:8080";
                 return false;
             }
+        } else if (name == "access-log") {
+            options.accessLog = value;
         } else if (name == "public-url") {
             options.publicBase = value;
         } else if (name == "store" || name == "signing-key") {
@@ -158,11 +166,15 @@ int Serve(const CommandLine& line) {
         ReleasePtr first = folder.Check(error);
         if (!first) return Fail("cannot serve " + line.operands[0] + ": " + error);
         catalog.Publish(first);
+        server.Offer(*first);
         std::fprintf(stderr, "update-server: serving %s (%s, %llu bytes)\n", first->version.c_str(),
                      first->programName.c_str(), static_cast<unsigned long long>(first->size));
         first.reset();
         std::fprintf(stderr, "update-server: download addresses start with %s\n",
                      server.PublicBase().c_str());
+        if (server.MetricsPort() != 0)
+            std::fprintf(stderr, "update-server: metrics at http://%s:%d/metrics\n",
+                         options.metricsHost.c_str(), server.MetricsPort());
         std::printf("listening at %s\n", server.ListenAddress().c_str());
         std::fflush(stdout);
         server.Run();

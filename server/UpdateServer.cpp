@@ -167,6 +167,9 @@ UpdateServer::UpdateServer(ServerOptions options, ReleaseFolder& folder, Release
 
 UpdateServer::~UpdateServer() {
     m_watch.reset();
+    if (m_flush) event_free(m_flush);
+    m_accessLog.Flush();
+    m_metrics.reset();
     for (event* signal : m_signals) event_free(signal);
     // Cleaning up: a reload or a second graceful stop has nothing left to do.
     std::signal(SIGHUP, SIG_IGN);
@@ -187,6 +190,20 @@ bool UpdateServer::Listen(std::string& error) {
     }
     m_options.port = BoundPort(bound);
     m_connections->Watch(evhttp_bound_socket_get_listener(bound));
+    if (!m_options.accessLog.empty()) {
+        if (!m_accessLog.Open(m_options.accessLog, error)) return false;
+        m_flush = event_new(m_base, -1, EV_PERSIST, OnFlush, this);
+        const timeval second{1, 0};
+        event_add(m_flush, &second);
+    }
+    if (!m_options.metricsHost.empty()) {
+        m_metrics = std::make_unique<Metrics>(m_base, [this] { return m_connections->Open(); });
+        if (!m_metrics->Listen(m_options.metricsHost, m_options.metricsPort, error)) return false;
+        m_watch->published = [this](const Release& release, std::chrono::milliseconds) {
+            m_metrics->Published(release.version);
+        };
+        m_watch->refused = [this] { m_metrics->Refused(); };
+    }
     if (m_options.publicBase.empty())
         m_options.publicBase = DefaultPublicBase(m_options.host, m_options.port);
     return true;
@@ -210,16 +227,53 @@ void UpdateServer::OnRequest(evhttp_request* request, void* self) {
 }
 
 void UpdateServer::OnReplyDone(evhttp_request* request, void* self) {
-    static_cast<UpdateServer*>(self)->m_connections->ReplyDone(request);
+    auto* server = static_cast<UpdateServer*>(self);
+    server->m_connections->ReplyDone(request);
+    server->Record(request);
+}
+
+void UpdateServer::Offer(const Release& release) {
+    if (m_metrics) m_metrics->Offer(release.version);
+}
+
+void UpdateServer::OnFlush(evutil_socket_t, short, void* self) {
+    static_cast<UpdateServer*>(self)->m_accessLog.Flush();
+}
+
+// A reply sent whole: into the access log and the figures.
+void UpdateServer::Record(evhttp_request* request) {
+    if (!m_accessLog.Enabled() && !m_metrics) return;
+    const int status = evhttp_request_get_response_code(request);
+    const char* length =
+        evhttp_find_header(evhttp_request_get_output_headers(request), "Content-Length");
+    const unsigned long long bytes =
+        IsHead(request) || !length ? 0 : std::strtoull(length, nullptr, 10);
+    m_accessLog.Write(request, status, bytes);
+    if (!m_metrics) return;
+    const std::string_view uri =
+        evhttp_request_get_uri(request) ? evhttp_request_get_uri(request) : "";
+    std::string endpoint = "other";
+    for (const char* known : {"isweb.asp", "update.asp", "log.asp"})
+        if (uri.starts_with(std::string("/freeUpdate/") + known)) endpoint = known;
+    if (uri.starts_with("/download/")) {
+        endpoint = "download";
+        const std::string_view rest = uri.substr(10);
+        if ((status == 200 || status == 206) && !IsHead(request))
+            m_metrics->DownloadCompleted(std::string(rest.substr(0, rest.find('/'))), bytes);
+    }
+    m_metrics->Answered(endpoint, status);
 }
 
 void UpdateServer::OnSignal(evutil_socket_t signal, short, void* self) {
     auto* server = static_cast<UpdateServer*>(self);
     switch (signal) {
-        case SIGHUP:
+        case SIGHUP: {
             Report("SIGHUP: reading the release folder again");
             server->m_watch->Reload();
+            std::string error;
+            if (server->m_accessLog.Enabled() && !server->m_accessLog.Reopen(error)) Report(error);
             break;
+        }
         case SIGQUIT:
             server->StopGracefully();
             break;
@@ -335,6 +389,7 @@ void UpdateServer::SendProgram(evhttp_request* request, const Release& release) 
     if (IsHead(request) || part.length == 0) {
         return evhttp_send_reply(request, status, reason, nullptr);
     }
+    if (m_metrics) m_metrics->DownloadStarted(release.version);
     if (m_rate)
         bufferevent_set_rate_limit(
             evhttp_connection_get_bufferevent(evhttp_request_get_connection(request)), m_rate);

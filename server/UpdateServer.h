@@ -12,7 +12,9 @@
 
 #include "FolderWatch.h"
 #include "Replies.h"
+#include "AccessLog.h"
 #include "Connections.h"
+#include "Metrics.h"
 
 struct event;
 struct event_base;
@@ -30,6 +32,9 @@ struct ServerOptions {
     std::chrono::seconds stallLimit{60};     // a reply whose client takes no byte this long ends
     std::size_t maxConnections = 0;          // 0: derived from the descriptor limit
     std::chrono::milliseconds drain{30000};  // SIGQUIT's wait for downloads under way
+    std::string accessLog;                   // a file, "-" for standard output, empty for none
+    std::string metricsHost;                 // empty: no metrics
+    int metricsPort = 0;
     std::int64_t maxHeaderBytes = 8192;
     std::uint64_t rateLimit = 0;  // bytes per second per download; 0 for none
     std::chrono::milliseconds poll{1000};
@@ -43,8 +48,13 @@ public:
     UpdateServer(const UpdateServer&) = delete;
     UpdateServer& operator=(const UpdateServer&) = delete;
 
-    // Binds the listening socket; false with `error` set when it cannot.
+    // Binds the listening sockets and opens the access log; false with `error` set when it
+    // cannot.
     bool Listen(std::string& error);
+    // The metrics' port once listening (0: none).
+    int MetricsPort() const { return m_metrics ? m_metrics->Port() : 0; }
+    // The release served from the start.
+    void Offer(const Release& release);
     const std::string& PublicBase() const { return m_options.publicBase; }
     // Where it listens, as an address: "http://127.0.0.1:8080/".
     std::string ListenAddress() const;
@@ -55,6 +65,8 @@ private:
     static void OnRequest(evhttp_request* request, void* self);
     static void OnReplyDone(evhttp_request* request, void* self);
     static void OnSignal(evutil_socket_t signal, short, void* self);
+    static void OnFlush(evutil_socket_t, short, void* self);
+    void Record(evhttp_request* request);
     void Handle(evhttp_request* request);
     void StopGracefully();
     void HandleUpdateList(evhttp_request* request, const Replies& replies);
@@ -70,6 +82,9 @@ private:
     std::unique_ptr<Connections> m_connections;
     ev_token_bucket_cfg* m_rate = nullptr;
     std::vector<event*> m_signals;
+    AccessLog m_accessLog;
+    std::unique_ptr<Metrics> m_metrics;
+    event* m_flush = nullptr;
     ReleasePtr m_repliesFor;
     Replies m_replies;
 };

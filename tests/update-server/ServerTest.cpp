@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -509,4 +511,44 @@ TEST(Descriptors, TheServerKeepsToItsCapAndRidesOutExhaustion) {
         ++reports;
     EXPECT_GE(reports, 1u);
     EXPECT_LE(reports, 4u) << errors;
+}
+
+// What a vendor watches: the access log in nginx's combined format, and the metrics page.
+TEST(Watching, TheAccessLogAndTheMetricsPageTellWhatWasServed) {
+    OwnRelease own;
+    const fs::path log = own.place.Path() / "access.log";
+    ServerProcess server(
+        own.Arguments({"--access-log", log.string(), "--metrics-listen", "127.0.0.1:0"}));
+    ASSERT_TRUE(server.WaitUntilListening()) << server.Errors();
+    const std::string said = server.Errors();
+    const size_t at = said.find("metrics at http://127.0.0.1:");
+    ASSERT_NE(at, std::string::npos) << said;
+    const int metricsPort =
+        std::atoi(said.c_str() + at + std::strlen("metrics at http://127.0.0.1:"));
+    const std::string agent = "User-Agent: tester \"1\"\r\nReferer: http://a/\r\n";
+    EXPECT_EQ(Get(server.Port(), "/freeUpdate/isweb.asp", agent).status, 200);
+    EXPECT_EQ(Get(server.Port(), kProgramPath, agent).status, 200);
+    EXPECT_EQ(Get(server.Port(), "/freeUpdate/none.asp", agent).status, 404);
+    const std::string size = std::to_string(ReadBytes(own.program).size());
+    const std::string page = Get(metricsPort, "/metrics").body;
+    for (const std::string& line :
+         {std::string("update_server_requests_total{endpoint=\"isweb.asp\",status=\"200\"} 1"),
+          std::string("update_server_requests_total{endpoint=\"download\",status=\"200\"} 1"),
+          std::string("update_server_requests_total{endpoint=\"other\",status=\"404\"} 1"),
+          std::string("update_server_downloads_started_total{version=\"2.0.1.5\"} 1"),
+          std::string("update_server_downloads_completed_total{version=\"2.0.1.5\"} 1"),
+          "update_server_download_bytes_sent_total{version=\"2.0.1.5\"} " + size,
+          std::string("update_server_offered_release{version=\"2.0.1.5\"} 1"),
+          std::string("update_server_publishes_total 0"),
+          std::string("update_server_open_connections "),
+          std::string("update_server_publishes_refused_total 0")})
+        EXPECT_NE(page.find("\n" + line), std::string::npos) << line << "\n" << page;
+    EXPECT_EQ(server.Stop(), 0);
+    const std::string written = ReadBytes(log);
+    const std::regex combined(
+        R"(127\.0\.0\.1 - - \[\d\d/[A-Z][a-z]{2}/\d{4}:\d\d:\d\d:\d\d [+-]\d{4}\] "GET /freeUpdate/isweb\.asp HTTP/1\.1" 200 4 "http://a/" "tester \\x221\\x22"\n)");
+    EXPECT_TRUE(std::regex_search(written, combined)) << written;
+    EXPECT_NE(written.find("\"GET " + kProgramPath + " HTTP/1.1\" 200 " + size + " "),
+              std::string::npos);
+    EXPECT_NE(written.find("\"GET /freeUpdate/none.asp HTTP/1.1\" 404 "), std::string::npos);
 }
