@@ -75,10 +75,15 @@ void Connections::Watch(evconnlistener* listener) {
 }
 
 void Connections::ReplyStarts(evhttp_request* request) {
+    const auto found = m_open.find(ConnectionOf(request));
+    if (found != m_open.end()) found->second.replying = true;
+}
+
+void Connections::LongReply(evhttp_request* request) {
     bufferevent* connection = ConnectionOf(request);
     const auto found = m_open.find(connection);
     if (found == m_open.end()) return;
-    found->second.replying = true;
+    found->second.longReply = true;
     const timeval stall{static_cast<time_t>(m_limits.stall.count()), 0};
     bufferevent_set_timeouts(connection, nullptr, &stall);
 }
@@ -87,9 +92,11 @@ void Connections::ReplyDone(evhttp_request* request) {
     bufferevent* connection = ConnectionOf(request);
     const auto found = m_open.find(connection);
     if (found == m_open.end()) return;
-    found->second.deadline = Clock::now() + m_limits.request;
-    found->second.replying = false;
-    // Silence while a request is awaited, as the library had it before the reply.
+    State& state = found->second;
+    state.deadline = Clock::now() + m_limits.request;
+    state.replying = false;
+    if (!std::exchange(state.longReply, false)) return;
+    // Silence while a request is awaited, as the library had it before the download.
     const timeval silence =
         Interval(std::max<std::chrono::milliseconds>(m_limits.request, std::chrono::seconds(1)));
     const timeval stall{static_cast<time_t>(m_limits.stall.count()), 0};

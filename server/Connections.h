@@ -45,8 +45,11 @@ public:
     // The listener to pause at the cap and after failed accepts.
     void Watch(evconnlistener* listener);
 
-    // The request has arrived whole: its reply starts, with no deadline but the stall.
+    // The request has arrived whole: its reply starts, without a deadline.
     void ReplyStarts(evhttp_request* request);
+    // The reply is a long one (a download): the silence of the client does not end it, only a
+    // stall of its socket does.
+    void LongReply(evhttp_request* request);
     // The reply has gone out: the next request's deadline starts.
     void ReplyDone(evhttp_request* request);
     // Stops accepting, closes idle connections, and calls `drained` once no reply is under way
@@ -64,6 +67,7 @@ private:
     struct State {
         Clock::time_point deadline;
         bool replying = false;
+        bool longReply = false;  // time-outs set for a download, set back after it
         HeadScanner head;
         evbuffer_cb_entry* watching = nullptr;
     };

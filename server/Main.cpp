@@ -3,13 +3,16 @@
 //   update-server [--listen HOST:PORT] [--public-url URL] [--keep-previous SECONDS]
 //                 [--request-limit SECONDS] [--rate-limit BYTES_PER_SECOND] [--poll SECONDS]
 //                 [--max-connections N] [--drain SECONDS] [--store DIR] [--signing-key PEM]
-//                 [--access-log FILE|-] [--metrics-listen HOST:PORT] RELEASE_DIR
+//                 [--signed-records FILE] [--access-log FILE|-] [--metrics-listen HOST:PORT]
+//                 RELEASE_DIR
 //   update-server export [--public-url URL] [--listen NGINX_LISTEN] [--signing-key PEM]
-//                        RELEASE_DIR OUT_DIR
+//                        [--signed-records FILE] RELEASE_DIR OUT_DIR
 //   update-server version PROGRAM        prints a program's file version
 //   update-server keygen DIR             writes DIR/release-key.pem, prints the public key
 //
-// A signing key given here signs every record, before any signing_key of release.ini.
+// A signing key given here signs every record, before any signing_key of release.ini. Signed
+// records are kept in RELEASE_DIR/signed-records.txt, or in the --signed-records file (give
+// export the same one).
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,10 +37,10 @@ constexpr char kUsage[] =
     "usage: update-server [--listen HOST:PORT] [--public-url URL] [--keep-previous SECONDS]\n"
     "                     [--request-limit SECONDS] [--rate-limit BYTES_PER_SECOND]\n"
     "                     [--poll SECONDS] [--max-connections N] [--drain SECONDS]\n"
-    "                     [--store DIR] [--signing-key PEM] [--access-log FILE|-]\n"
-    "                     [--metrics-listen HOST:PORT] RELEASE_DIR\n"
+    "                     [--store DIR] [--signing-key PEM] [--signed-records FILE]\n"
+    "                     [--access-log FILE|-] [--metrics-listen HOST:PORT] RELEASE_DIR\n"
     "       update-server export [--public-url URL] [--listen NGINX_LISTEN] [--signing-key PEM]\n"
-    "                            RELEASE_DIR OUT_DIR\n"
+    "                            [--signed-records FILE] RELEASE_DIR OUT_DIR\n"
     "       update-server version PROGRAM\n"
     "       update-server keygen DIR\n";
 
@@ -105,7 +108,7 @@ bool ParseServerOptions(const CommandLine& line, ServerOptions& options, double&
             options.accessLog = value;
         } else if (name == "public-url") {
             options.publicBase = value;
-        } else if (name == "store" || name == "signing-key") {
+        } else if (name == "store" || name == "signing-key" || name == "signed-records") {
             continue;
         } else if (!Seconds(value, number)) {
             error = "--" + name + " wants a number, not \"" + value + "\"";
@@ -162,7 +165,8 @@ int Serve(const CommandLine& line) {
         if (!server.Listen(error)) return Fail(error);
         // Records name the public address, known once the port is bound; nothing is served
         // before Run.
-        folder.SetRecordMaking(server.PublicBase(), Option(line, "signing-key"));
+        folder.SetRecordMaking(server.PublicBase(), Option(line, "signing-key"),
+                               Option(line, "signed-records"));
         ReleasePtr first = folder.Check(error);
         if (!first) return Fail("cannot serve " + line.operands[0] + ": " + error);
         catalog.Publish(first);
@@ -192,7 +196,7 @@ int Export(const CommandLine& line) {
             options.publicBase = value;
         else if (name == "listen")
             options.listen = value;
-        else if (name == "signing-key")
+        else if (name == "signing-key" || name == "signed-records")
             continue;
         else
             return Fail("unknown option --" + name + " for export");
@@ -209,7 +213,8 @@ int Export(const CommandLine& line) {
     std::string error;
     if (!store.Open(pattern, true, error)) return Fail(error);
     ReleaseFolder folder(line.operands[0], store.Copies());
-    folder.SetRecordMaking(options.publicBase, Option(line, "signing-key"));
+    folder.SetRecordMaking(options.publicBase, Option(line, "signing-key"),
+                           Option(line, "signed-records"));
     const ReleasePtr release = folder.Check(error);
     if (!release) return Fail("cannot export " + line.operands[0] + ": " + error);
     if (!ExportRelease(*release, out, options, error)) return Fail(error);

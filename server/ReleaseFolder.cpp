@@ -221,7 +221,8 @@ bool ReleaseFolder::MakeRecord(Release& release, const std::string& settingsKey,
         error = "cannot read " + release.program.string();
         return false;
     }
-    release.record = SignedRecord(*key, signedPart, m_folder, error);
+    const fs::path kept = m_records.empty() ? m_folder / kSignedRecordsFileName : m_records;
+    release.record = SignedRecord(*key, signedPart, kept, error);
     return !release.record.empty();
 }
 

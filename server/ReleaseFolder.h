@@ -40,10 +40,13 @@ public:
     const std::filesystem::path& Folder() const { return m_folder; }
 
     // Records are made for this base address (ending in "/"), and signed with `key` when it is
-    // given, else with the settings' signing_key when they name one.
-    void SetRecordMaking(std::string publicBase, std::filesystem::path key = {}) {
+    // given, else with the settings' signing_key when they name one. Signed ones are kept in
+    // `records` (empty: the folder's signed-records.txt).
+    void SetRecordMaking(std::string publicBase, std::filesystem::path key = {},
+                         std::filesystem::path records = {}) {
         m_publicBase = std::move(publicBase);
         m_key = std::move(key);
+        m_records = std::move(records);
     }
 
 private:
@@ -60,6 +63,7 @@ private:
     bool m_failedForNow = false;
     std::string m_publicBase;
     std::filesystem::path m_key;
+    std::filesystem::path m_records;
 };
 
 }  // namespace vendor

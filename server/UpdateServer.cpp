@@ -389,6 +389,7 @@ void UpdateServer::SendProgram(evhttp_request* request, const Release& release) 
     if (IsHead(request) || part.length == 0) {
         return evhttp_send_reply(request, status, reason, nullptr);
     }
+    m_connections->LongReply(request);
     if (m_metrics) m_metrics->DownloadStarted(release.version);
     if (m_rate)
         bufferevent_set_rate_limit(

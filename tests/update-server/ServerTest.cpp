@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -102,8 +103,13 @@ TEST_F(Served, EachReplyIsPlainAndNotKept) {
 
 TEST_F(Served, TheProgramComesWholeOrInRangesAndNeverEncoded) {
     const std::string size = std::to_string(m_program.size());
-    const std::string etag = Ask(kProgramPath, "", "HEAD").Header("ETag");
+    const Response head = Ask(kProgramPath, "", "HEAD");
+    const std::string etag = head.Header("ETag"), modified = head.Header("Last-Modified");
     ASSERT_FALSE(etag.empty());
+    std::tm parts{};
+    ASSERT_NE(strptime(modified.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &parts), nullptr) << modified;
+    char asctime[64];
+    std::strftime(asctime, sizeof asctime, "%a %b %e %H:%M:%S %Y", &parts);
     const struct {
         std::string headers;
         const char* method;
@@ -127,6 +133,17 @@ TEST_F(Served, TheProgramComesWholeOrInRangesAndNeverEncoded) {
         {"Range: bytes=0-9\r\nIf-Range: \"other\"\r\n", "GET", 200, m_program, ""},
         {"If-None-Match: " + etag + "\r\n", "GET", 304, "", ""},
         {"If-None-Match: \"other\"\r\n", "GET", 200, m_program, ""},
+        {"Range: BYTES=0-9\r\n", "GET", 206, m_program.substr(0, 10), "bytes 0-9/" + size},
+        {"If-Match: \"other\", " + etag + "\r\n", "GET", 200, m_program, ""},
+        {"If-Match: \"other\"\r\n", "GET", 412, "", ""},
+        {"If-Match: W/" + etag + "\r\n", "GET", 412, "", ""},
+        {"If-Unmodified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n", "GET", 412, "", ""},
+        {"If-Unmodified-Since: Sunday, 06-Nov-94 08:49:37 GMT\r\n", "GET", 412, "", ""},
+        {"If-Unmodified-Since: " + modified + "\r\n", "GET", 200, m_program, ""},
+        {"If-Modified-Since: " + modified + "\r\n", "GET", 304, "", ""},
+        {"If-Modified-Since: " + std::string(asctime) + "\r\n", "GET", 304, "", ""},
+        {"If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT\r\n", "GET", 200, m_program, ""},
+        {"If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n", "GET", 200, m_program, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.headers + c.method);
