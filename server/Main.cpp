@@ -2,7 +2,8 @@
 //
 //   update-server [--listen HOST:PORT] [--public-url URL] [--keep-previous SECONDS]
 //                 [--request-limit SECONDS] [--rate-limit BYTES_PER_SECOND] [--poll SECONDS]
-//                 [--max-connections N] [--drain SECONDS] [--store DIR] [--signing-key PEM]
+//                 [--max-connections N] [--stall-limit SECONDS] [--drain SECONDS]
+//                 [--store DIR] [--signing-key PEM]
 //                 [--signed-records FILE] [--access-log FILE|-] [--metrics-listen HOST:PORT]
 //                 RELEASE_DIR
 //   update-server export [--public-url URL] [--listen NGINX_LISTEN] [--signing-key PEM]
@@ -36,7 +37,8 @@ namespace {
 constexpr char kUsage[] =
     "usage: update-server [--listen HOST:PORT] [--public-url URL] [--keep-previous SECONDS]\n"
     "                     [--request-limit SECONDS] [--rate-limit BYTES_PER_SECOND]\n"
-    "                     [--poll SECONDS] [--max-connections N] [--drain SECONDS]\n"
+    "                     [--poll SECONDS] [--max-connections N] [--stall-limit SECONDS]\n"
+    "                     [--drain SECONDS]\n"
     "                     [--store DIR] [--signing-key PEM] [--signed-records FILE]\n"
     "                     [--access-log FILE|-] [--metrics-listen HOST:PORT] RELEASE_DIR\n"
     "       update-server export [--public-url URL] [--listen NGINX_LISTEN] [--signing-key PEM]\n"
@@ -121,6 +123,8 @@ bool ParseServerOptions(const CommandLine& line, ServerOptions& options, double&
             options.rateLimit = static_cast<std::uint64_t>(number);
         } else if (name == "poll" && number > 0) {
             options.poll = Milliseconds(number);
+        } else if (name == "stall-limit" && number >= 1) {
+            options.stallLimit = std::chrono::seconds(static_cast<long long>(number));
         } else if (name == "drain") {
             options.drain = Milliseconds(number);
         } else if (name == "max-connections" && number >= 1) {

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Figures of update-server beside nginx serving its export, on loopback, from one run:
-#   1. requests/s with wrk (2 threads, 5 s each) of update.asp?action=Auto at 1, 50 and 500
-#      connections and of isweb.asp at 50, with access logs off for both, then on for both;
-#      ratios are update-server's over nginx's;
+#   1. requests/s with wrk of update.asp?action=Auto at 1, 50 and 500 connections and of
+#      isweb.asp at 50, with access logs off for both, then on for both; ratios are
+#      update-server's over nginx's. Both servers run on the second core, wrk on the first; each
+#      figure is the best of three 3 s runs taken in turn with the other server's, so that what
+#      else the machine does weighs on both alike;
 #   2. a 256 MiB download with curl (best of 3), and 20 at once;
 #   3. update-server's memory as PSS (smaps_rollup: a file mapped once for many downloads
 #      counts once) while 50 clients download at once, and while 20 rate-limited ones do;
@@ -51,7 +53,7 @@ start_both() {
     ourLog=(--access-log "$work/ours-access.log")
     theirLog="access_log $work/theirs-access.log combined;"
   fi
-  "$server" --listen 127.0.0.1:$ours --public-url http://127.0.0.1:$theirs/ --store "$work/store" \
+  taskset -c 1 "$server" --listen 127.0.0.1:$ours --public-url http://127.0.0.1:$theirs/ --store "$work/store" \
     "${ourLog[@]}" "$release" >"$work/server.log" 2>&1 &
   server_pid=$!
   pids+=("$server_pid")
@@ -61,7 +63,7 @@ events { worker_connections 4096; }
 worker_rlimit_nofile 8192;
 http { $theirLog sendfile on; $temps include $work/export/nginx-server.conf; }
 EOF_CONF
-  nginx -c "$work/nginx-$1.conf" -p "$work"
+  taskset -c 1 nginx -c "$work/nginx-$1.conf" -p "$work"
   nginx_conf=$work/nginx-$1.conf
   for _ in $(seq 1 100); do curl -sf "http://127.0.0.1:$ours/freeUpdate/isweb.asp" >/dev/null && break; sleep 0.1; done
 }
@@ -73,11 +75,14 @@ stop_both() {
 }
 
 ulimit -n 8192 2>/dev/null || true
-rps() { wrk -t"$(($2 < 2 ? 1 : 2))" -c"$2" -d5s "http://127.0.0.1:$1$3" | awk '/Requests\/sec/ {print $2}'; }
+rps() { taskset -c 0 wrk -t1 -c"$2" -d3s "http://127.0.0.1:$1$3" | awk '/Requests\/sec/ {print $2}'; }
+higher() { echo "$1 $2" | awk '{print ($1 > $2 ? $1 : $2)}'; }
 compare() {  # connections target label
-  local a b
-  a=$(rps $ours "$1" "$2")
-  b=$(rps $theirs "$1" "$2")
+  local a=0 b=0
+  for _ in 1 2 3; do
+    a=$(higher "$a" "$(rps $ours "$1" "$2")")
+    b=$(higher "$b" "$(rps $theirs "$1" "$2")")
+  done
   echo "  $3, $1 connections: update-server $a, nginx $b, ratio $(echo "scale=2; $a / $b" | bc)"
 }
 for logs in off on; do
@@ -167,7 +172,7 @@ server_pid=$!
 pids+=("$server_pid")
 for _ in $(seq 1 100); do curl -sf "http://127.0.0.1:$ours/freeUpdate/isweb.asp" >/dev/null && break; sleep 0.1; done
 grow "$other" "$release/big.exe.part"
-wrk -t1 -c10 -d10s --latency "http://127.0.0.1:$ours/freeUpdate/update.asp?action=Auto" >"$work/latency" &
+wrk -t1 -c10 -d20s --latency "http://127.0.0.1:$ours/freeUpdate/update.asp?action=Auto" >"$work/latency" &
 wrk_pid=$!
 sleep 1
 mv "$release/big.exe.part" "$release/big.exe"

@@ -397,6 +397,37 @@ TEST(LongReplies, ADownloadLastingPastTheRequestDeadlineArrivesWholeAndTheConnec
     EXPECT_GT(r.seconds, 2.0) << "the rate limit did not hold";
 }
 
+// A client that takes no byte of its download for the stall limit loses it; one download holds
+// no descriptor but its socket, the release's file being open once for all.
+TEST(LongReplies, AStalledDownloadEndsAndDownloadsShareTheOpenProgram) {
+    const size_t size = 6 << 20;  // more than the sockets' buffers hold
+    OwnRelease own(size);
+    ServerProcess server(own.Arguments({"--stall-limit", "2"}));
+    ASSERT_TRUE(server.WaitUntilListening()) << server.Errors();
+    const auto descriptors = [&] {
+        return std::distance(
+            fs::directory_iterator("/proc/" + std::to_string(server.Pid()) + "/fd"),
+            fs::directory_iterator());
+    };
+    const auto idle = descriptors();
+    // Clients that ask and then read nothing: their downloads stay under way, then stall.
+    std::vector<int> clients;
+    const std::string request = "GET " + kProgramPath + " HTTP/1.1\r\nHost: a\r\n\r\n";
+    for (int i = 0; i < 8; ++i) {
+        clients.push_back(Connect(server.Port()));
+        ::send(clients.back(), request.data(), request.size(), MSG_NOSIGNAL);
+    }
+    usleep(500000);
+    EXPECT_LE(descriptors(), idle + 8) << "more than the socket for a download";
+    usleep(3500000);
+    for (const int sock : clients) {
+        std::string received;
+        EXPECT_TRUE(ReadUntilClosed(sock, received, 3000)) << "a stalled download stayed open";
+        EXPECT_LT(received.size(), size);
+        ::close(sock);
+    }
+}
+
 TEST(Signals, SighupReadsTheReleaseFolderAgainAndTheServerGoesOn) {
     OwnRelease own;
     ServerProcess server(own.Arguments({"--poll", "3600"}));
