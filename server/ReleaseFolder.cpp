@@ -151,18 +151,12 @@ bool ReleaseFolder::TakeProgram(const fs::path& published, Release& release,
     return true;
 }
 
-// Other bytes under a version and name already served get an address of their own.
-void ReleaseFolder::ChooseAddress(Release& release, const std::vector<ReleasePtr>& known) {
-    bool taken = false;
-    for (const ReleasePtr& old : known) {
-        if (old->version != release.version || old->programName != release.programName) continue;
-        if (old->etag == release.etag) {
-            release.addressTag = old->addressTag;
-            return;
-        }
-        taken = taken || old->addressTag.empty();
-    }
-    if (!taken) return;
+// The plain address of a version and name belongs to the first bytes given it in this run;
+// other bytes get an address of their own, made from their size and time.
+void ReleaseFolder::ChooseAddress(Release& release) {
+    const auto [first, added] =
+        m_plainAddresses.emplace(release.version + "/" + release.programName, release.etag);
+    if (added || first->second == release.etag) return;
     std::ostringstream tag;
     tag << std::hex << release.size << '-' << release.modified;
     release.addressTag = tag.str();
@@ -195,7 +189,7 @@ ReleasePtr ReleaseFolder::Read(std::string& error, const std::vector<ReleasePtr>
     if (!TakeProgram(published, *release, known, error)) return nullptr;
     release->modified = info.st_mtim.tv_sec;
     release->etag = MakeEtag(*release);
-    ChooseAddress(*release, known);
+    ChooseAddress(*release);
     release->manualPage = settings.manualPage;
     release->paused = settings.paused;
     if (!ReadWholeFile(m_folder / settings.notes, release->notesHtml)) release->notesHtml.clear();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,8 @@ public:
     FolderLook Look() const;
 
     // The release the folder holds now, or nullptr with `error` saying why it cannot be served.
-    // `known` are the releases served now: their copies serve again for the same file, and
-    // their addresses are never given to other bytes.
+    // `known` are the releases served now: their copies serve again for the same file. An
+    // address, once given to bytes, is never given to other bytes while the folder is read.
     ReleasePtr Check(std::string& error, const std::vector<ReleasePtr>& known = {});
     // The last Check failed for want of descriptors, not for anything in the folder.
     bool FailedForNow() const { return m_failedForNow; }
@@ -54,13 +55,14 @@ private:
     bool InsideFolder(const std::filesystem::path& path, std::string& error) const;
     bool TakeProgram(const std::filesystem::path& published, Release& release,
                      const std::vector<ReleasePtr>& known, std::string& error);
-    static void ChooseAddress(Release& release, const std::vector<ReleasePtr>& known);
+    void ChooseAddress(Release& release);
     bool MakeRecord(Release& release, const std::string& settingsKey, std::string& error) const;
 
     std::filesystem::path m_folder;
     std::filesystem::path m_store;
     unsigned m_copies = 0;
     bool m_failedForNow = false;
+    std::map<std::string, std::string> m_plainAddresses;  // "version/name": the etag it serves
     std::string m_publicBase;
     std::filesystem::path m_key;
     std::filesystem::path m_records;

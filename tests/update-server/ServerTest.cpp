@@ -307,6 +307,14 @@ TEST_F(Served, NewBytesUnderTheSameVersionGetAnAddressOfTheirOwnAndLinksStayInTh
         usleep(2800000);
         EXPECT_EQ(WaitForRecord("#2.0.2.0#"), link.taken);
     }
+    // Long after the first bytes went (--keep-previous 2), their address still serves no other.
+    const fs::path third = m_place.Path() / "third.exe";
+    WriteBytes(third, ReadBytes(Fixture("v2_0_1_5.exe")) + std::string(8192, 'c'));
+    Publish(m_release, third);
+    EXPECT_TRUE(WaitForRecord("#2.0.1.5#"));
+    EXPECT_EQ(Ask("/freeUpdate/update.asp?action=Auto").body.find(kProgramPath.substr(1)),
+              std::string::npos);
+    EXPECT_EQ(Ask(kProgramPath).status, 404);
     EXPECT_NE(m_server->Errors().find("is a link that leads out of the release folder"),
               std::string::npos)
         << m_server->Errors();
