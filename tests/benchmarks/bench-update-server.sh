@@ -2,13 +2,13 @@
 # Figures of update-server beside nginx serving its export, on loopback, from one run:
 #   1. requests/s with wrk of update.asp?action=Auto at 1, 50 and 500 connections and of
 #      isweb.asp at 50, with access logs off for both, then on for both; ratios are
-#      update-server's over nginx's. Both servers run on the second core, wrk on the first; each
-#      figure is the best of three 3 s runs taken in turn with the other server's, so that what
-#      else the machine does weighs on both alike;
+#      update-server's over nginx's. Each figure is the best of three 3 s runs taken in turn
+#      with the other server's, so that what else the machine does weighs on both alike;
 #   2. a 256 MiB download with curl (best of 3), and 20 at once;
 #   3. update-server's memory as PSS (smaps_rollup: a file mapped once for many downloads
 #      counts once) while 50 clients download at once, and while 20 rate-limited ones do;
-#   4. the latency of update.asp (p50, p99, max) while a new 256 MiB program is published;
+#   4. the latency of update.asp (p50, p99, max) while a new 256 MiB program is published, and
+#      for comparison without;
 #   5. a load test: 20 clients at 10 MB/s through 60 s of downloads (each fetches the file
 #      twice, back to back); every download must bring the whole file.
 # Needs the native build (QV_PRESET=native bash scripts/build.sh) and wrk, curl, nginx.
@@ -53,7 +53,7 @@ start_both() {
     ourLog=(--access-log "$work/ours-access.log")
     theirLog="access_log $work/theirs-access.log combined;"
   fi
-  taskset -c 1 "$server" --listen 127.0.0.1:$ours --public-url http://127.0.0.1:$theirs/ --store "$work/store" \
+  "$server" --listen 127.0.0.1:$ours --public-url http://127.0.0.1:$theirs/ --store "$work/store" \
     "${ourLog[@]}" "$release" >"$work/server.log" 2>&1 &
   server_pid=$!
   pids+=("$server_pid")
@@ -63,7 +63,7 @@ events { worker_connections 4096; }
 worker_rlimit_nofile 8192;
 http { $theirLog sendfile on; $temps include $work/export/nginx-server.conf; }
 EOF_CONF
-  taskset -c 1 nginx -c "$work/nginx-$1.conf" -p "$work"
+  nginx -c "$work/nginx-$1.conf" -p "$work"
   nginx_conf=$work/nginx-$1.conf
   for _ in $(seq 1 100); do curl -sf "http://127.0.0.1:$ours/freeUpdate/isweb.asp" >/dev/null && break; sleep 0.1; done
 }
@@ -75,7 +75,7 @@ stop_both() {
 }
 
 ulimit -n 8192 2>/dev/null || true
-rps() { taskset -c 0 wrk -t1 -c"$2" -d3s "http://127.0.0.1:$1$3" | awk '/Requests\/sec/ {print $2}'; }
+rps() { wrk -t"$(($2 < 2 ? 1 : 2))" -c"$2" -d3s "http://127.0.0.1:$1$3" | awk '/Requests\/sec/ {print $2}'; }
 higher() { echo "$1 $2" | awk '{print ($1 > $2 ? $1 : $2)}'; }
 compare() {  # connections target label
   local a=0 b=0
@@ -172,16 +172,19 @@ server_pid=$!
 pids+=("$server_pid")
 for _ in $(seq 1 100); do curl -sf "http://127.0.0.1:$ours/freeUpdate/isweb.asp" >/dev/null && break; sleep 0.1; done
 grow "$other" "$release/big.exe.part"
+latency() {  # the file wrk wrote: p50, p99, max
+  echo "p50 $(awk '$1 == "50%" {print $2}' "$1"), p99 $(awk '$1 == "99%" {print $2}' "$1")," \
+    "max $(awk '$1 == "Latency" {print $4}' "$1")"
+}
+wrk -t1 -c10 -d10s --latency "http://127.0.0.1:$ours/freeUpdate/update.asp?action=Auto" >"$work/quiet"
+echo "update.asp latency, nothing published: $(latency "$work/quiet")"
 wrk -t1 -c10 -d20s --latency "http://127.0.0.1:$ours/freeUpdate/update.asp?action=Auto" >"$work/latency" &
 wrk_pid=$!
 sleep 1
 mv "$release/big.exe.part" "$release/big.exe"
 wait "$wrk_pid"
 checked=$(grep -o 'checked in [0-9]* ms' "$work/server.log" || echo "not checked within the run")
-p50=$(awk '$1 == "50%" {print $2}' "$work/latency")
-p99=$(awk '$1 == "99%" {print $2}' "$work/latency")
-max=$(awk '$1 == "Latency" {print $4}' "$work/latency")
-echo "update.asp latency during a 256 MiB publish ($checked): p50 $p50, p99 $p99, max $max"
+echo "update.asp latency during a 256 MiB publish ($checked): $(latency "$work/latency")"
 
 # Load test: 20 clients at 10 MB/s, each fetching the file twice back to back.
 path=$(curl -s "http://127.0.0.1:$ours/freeUpdate/update.asp?action=Auto" | cut -d'#' -f3 | sed 's|^http://[^/]*/||')
