@@ -188,12 +188,12 @@ void Connections::Arrived(evbuffer* input, const evbuffer_cb_info* info, void* s
     const int count =
         evbuffer_peek(input, static_cast<ev_ssize_t>(info->n_added), &from, pieces, 8);
     for (int i = 0; i < count && i < 8; ++i)
-        head.Feed(static_cast<const char*>(pieces[i].iov_base), pieces[i].iov_len);
+        head.Feed(static_cast<char*>(pieces[i].iov_base), pieces[i].iov_len);
 }
 
-bool Connections::Folded(evhttp_request* request) const {
+const HeadScanner* Connections::Head(evhttp_request* request) const {
     const auto found = m_open.find(ConnectionOf(request));
-    return found != m_open.end() && found->second.head.Folded();
+    return found == m_open.end() ? nullptr : &found->second.head;
 }
 
 void Connections::Forget(bufferevent* connection) {

@@ -56,8 +56,8 @@ public:
     // (at once when none is).
     void Drain(std::function<void()> drained);
 
-    // A head of this request's connection had a folded header line.
-    bool Folded(evhttp_request* request) const;
+    // What the heads read on this request's connection showed, or nullptr.
+    const HeadScanner* Head(evhttp_request* request) const;
 
     std::size_t Open() const { return m_open.size(); }
     std::size_t Replying() const;

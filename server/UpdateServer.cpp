@@ -139,11 +139,9 @@ UpdateServer::UpdateServer(ServerOptions options, ReleaseFolder& folder, Release
         m_base,
         ConnectionLimits{m_options.requestLimit, m_options.stallLimit, m_options.maxConnections},
         Report);
-    // Every method reaches Handle, which answers the ones not served with 405.
-    evhttp_set_allowed_methods(m_http, EVHTTP_REQ_GET | EVHTTP_REQ_POST | EVHTTP_REQ_HEAD |
-                                           EVHTTP_REQ_PUT | EVHTTP_REQ_DELETE | EVHTTP_REQ_OPTIONS |
-                                           EVHTTP_REQ_TRACE | EVHTTP_REQ_CONNECT |
-                                           EVHTTP_REQ_PATCH);
+    // Every method, known to the library or not, reaches Handle, which answers the ones not
+    // served with 405.
+    evhttp_set_allowed_methods(m_http, 0xFFFF);
     evhttp_set_max_headers_size(m_http, m_options.maxHeaderBytes);
     evhttp_set_max_body_size(m_http, 1024);
     // Silence while a request is awaited; a reply has its own time-outs (see Connections).
@@ -305,7 +303,10 @@ const Replies& UpdateServer::CurrentReplies() {
 
 void UpdateServer::Handle(evhttp_request* request) {
     AddHeader(request, "Date", HttpDate(std::time(nullptr)));
-    if (const int fault = m_connections->Folded(request) ? HTTP_BADREQUEST : HeadFault(request))
+    const HeadScanner* head = m_connections->Head(request);
+    if (head && head->UnsupportedVersion())
+        return SendError(request, 505, "HTTP Version Not Supported");
+    if (const int fault = head && head->Folded() ? HTTP_BADREQUEST : HeadFault(request))
         return SendError(request, fault, fault == 414 ? "Request-URI Too Large" : nullptr);
     const evhttp_cmd_type method = evhttp_request_get_command(request);
     if (method != EVHTTP_REQ_GET && method != EVHTTP_REQ_HEAD) {
