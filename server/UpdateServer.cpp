@@ -68,10 +68,13 @@ void SendError(evhttp_request* request, int status, const char* reason) {
     const std::string page = "<html>\r\n<head><title>" + title +
                              "</title></head>\r\n<body>\r\n<center><h1>" + title +
                              "</h1></center>\r\n</body>\r\n</html>\r\n";
+    evkeyvalq* headers = evhttp_request_get_output_headers(request);
+    for (const char* program :
+         {"Content-Type", "Content-Length", "ETag", "Last-Modified", "Accept-Ranges"})
+        evhttp_remove_header(headers, program);  // set for a program that is not sent after all
     AddHeader(request, "Content-Type", "text/html");
     AddHeader(request, "Content-Length", std::to_string(page.size()));
-    if (!evhttp_find_header(evhttp_request_get_output_headers(request), "Connection"))
-        AddHeader(request, "Connection", "close");
+    if (!evhttp_find_header(headers, "Connection")) AddHeader(request, "Connection", "close");
     evbuffer* content = evbuffer_new();
     if (evhttp_request_get_command(request) != EVHTTP_REQ_HEAD)
         evbuffer_add(content, page.data(), page.size());
