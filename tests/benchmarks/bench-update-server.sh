@@ -116,8 +116,9 @@ echo "256 MiB download, 1 client, MB/s: update-server $((a / 1000000)), nginx $(
 # and fails when one did not bring the whole file.
 size=$(stat -c %s "$release/big.exe")
 parallel() {
-  local port=$1 count=$2 clients=() started=$SECONDS n
+  local port=$1 count=$2 clients=() started n
   shift 2
+  started=$(date +%s.%N)
   rm -f "$work"/client-*
   for n in $(seq 1 "$count"); do
     curl -s -o /dev/null --max-time 180 "$@" -w '%{size_download}\n' "http://127.0.0.1:$port/$path" >"$work/client-$n" &
@@ -127,11 +128,14 @@ parallel() {
   for n in $(seq 1 "$count"); do
     [ "$(cat "$work/client-$n")" = "$size" ] || { echo "client $n on port $port got $(cat "$work/client-$n") of $size bytes" >&2; exit 1; }
   done
-  echo $((count * size / 1000000 / (SECONDS - started > 0 ? SECONDS - started : 1)))
+  echo "scale=0; $count * $size / 1000000 / ($(date +%s.%N) - $started)" | bc
 }
-a=$(parallel $ours 20)
-b=$(parallel $theirs 20)
-echo "256 MiB download, 20 clients at once, MB/s in all: update-server $a, nginx $b, ratio $(echo "scale=2; $a / $b" | bc)"
+a=0 b=0
+for _ in 1 2 3; do
+  a=$(higher "$a" "$(parallel $ours 20)")
+  b=$(higher "$b" "$(parallel $theirs 20)")
+done
+echo "256 MiB download, 20 clients at once (best of 3), MB/s in all: update-server $a, nginx $b, ratio $(echo "scale=2; $a / $b" | bc)"
 stop_both
 
 pss() { awk '/^Pss:/ {print $2}' "/proc/$server_pid/smaps_rollup"; }
