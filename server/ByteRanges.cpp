@@ -1,5 +1,6 @@
 #include "ByteRanges.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <optional>
@@ -17,14 +18,14 @@ std::optional<std::uint64_t> Number(std::string_view text) {
     return value;
 }
 
-std::optional<std::time_t> ParseHttpDate(const char* text) {
-    std::tm parts{};
-    const char* end = strptime(text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
-    if (end == nullptr || *end != '\0') return std::nullopt;
-    return timegm(&parts);
+std::optional<std::time_t> ParseDate(const char* text) {
+    std::time_t time = 0;
+    if (!ParseHttpDate(text, time)) return std::nullopt;
+    return time;
 }
 
-bool EtagListHas(std::string_view list, const std::string& etag) {
+// If-None-Match compares weakly (a W/ tag matches its strong one), If-Match strongly.
+bool EtagListHas(std::string_view list, const std::string& etag, bool weakToo) {
     if (list == "*") return true;
     for (size_t at = 0; at <= list.size();) {
         size_t comma = list.find(',', at);
@@ -32,7 +33,7 @@ bool EtagListHas(std::string_view list, const std::string& etag) {
         std::string_view item = list.substr(at, comma - at);
         while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
         while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
-        if (item.starts_with("W/")) item.remove_prefix(2);  // weak comparison
+        if (weakToo && item.starts_with("W/")) item.remove_prefix(2);
         if (item == etag) return true;
         at = comma + 1;
     }
@@ -40,19 +41,36 @@ bool EtagListHas(std::string_view list, const std::string& etag) {
 }
 
 bool NotModified(const RequestValidators& request, const FileValidators& file) {
-    if (request.ifNoneMatch) return EtagListHas(request.ifNoneMatch, file.etag);
+    if (request.ifNoneMatch) return EtagListHas(request.ifNoneMatch, file.etag, true);
     if (request.ifModifiedSince) {
-        const auto since = ParseHttpDate(request.ifModifiedSince);
-        return since && file.modified <= *since;
+        const auto since = ParseDate(request.ifModifiedSince);
+        const std::time_t now = request.now ? request.now : std::time(nullptr);
+        return since && *since <= now && file.modified <= *since;  // a date to come means nothing
     }
     return false;
+}
+
+bool PreconditionFails(const RequestValidators& request, const FileValidators& file) {
+    if (request.ifMatch) return !EtagListHas(request.ifMatch, file.etag, false);
+    if (request.ifUnmodifiedSince) {
+        const auto since = ParseDate(request.ifUnmodifiedSince);
+        return since && file.modified > *since;  // an unreadable date is ignored
+    }
+    return false;
+}
+
+bool StartsCaseless(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    return true;
 }
 
 // If-Range holds an entity tag (strong comparison) or a date (exact).
 bool RangeStillApplies(const char* ifRange, const FileValidators& file) {
     if (ifRange == nullptr) return true;
     if (ifRange[0] == '"') return file.etag == ifRange;
-    const auto date = ParseHttpDate(ifRange);
+    const auto date = ParseDate(ifRange);
     return date && *date == file.modified;
 }
 
@@ -77,15 +95,29 @@ FilePart SingleRange(std::string_view byteRange, std::uint64_t size) {
 }  // namespace
 
 FilePart DecideFilePart(const RequestValidators& request, const FileValidators& file) {
+    if (PreconditionFails(request, file)) return {FilePart::PreconditionFailed};
     if (NotModified(request, file)) return {FilePart::NotModified};
     const FilePart whole{FilePart::Whole, 0, file.size};
     if (request.range == nullptr || !RangeStillApplies(request.ifRange, file)) return whole;
     std::string_view range = request.range;
-    if (!range.starts_with("bytes=")) return whole;
+    if (!StartsCaseless(range, "bytes=")) return whole;
     range.remove_prefix(6);
     if (range.find(',') != std::string_view::npos) return whole;
     const FilePart part = SingleRange(range, file.size);
     return part.kind == FilePart::Whole ? whole : part;  // a malformed range is ignored
+}
+
+bool ParseHttpDate(const char* text, std::time_t& time) {
+    for (const char* form :
+         {"%a, %d %b %Y %H:%M:%S GMT", "%A, %d-%b-%y %H:%M:%S GMT", "%a %b %e %H:%M:%S %Y"}) {
+        std::tm parts{};
+        const char* end = strptime(text, form, &parts);
+        if (end != nullptr && *end == '\0') {
+            time = timegm(&parts);
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string HttpDate(std::time_t time) {

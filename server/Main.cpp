@@ -2,13 +2,18 @@
 //
 //   update-server [--listen HOST:PORT] [--public-url URL] [--keep-previous SECONDS]
 //                 [--request-limit SECONDS] [--rate-limit BYTES_PER_SECOND] [--poll SECONDS]
-//                 [--store DIR] [--signing-key PEM] RELEASE_DIR
+//                 [--max-connections N] [--stall-limit SECONDS] [--drain SECONDS]
+//                 [--store DIR] [--signing-key PEM]
+//                 [--signed-records FILE] [--access-log FILE|-] [--metrics-listen HOST:PORT]
+//                 RELEASE_DIR
 //   update-server export [--public-url URL] [--listen NGINX_LISTEN] [--signing-key PEM]
-//                        RELEASE_DIR OUT_DIR
+//                        [--signed-records FILE] RELEASE_DIR OUT_DIR
 //   update-server version PROGRAM        prints a program's file version
 //   update-server keygen DIR             writes DIR/release-key.pem, prints the public key
 //
-// A signing key given here signs every record, before any signing_key of release.ini.
+// A signing key given here signs every record, before any signing_key of release.ini. Signed
+// records are kept in RELEASE_DIR/signed-records.txt, or in the --signed-records file (give
+// export the same one).
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +24,7 @@
 
 #include "PeVersion.h"
 #include "ReleaseKey.h"
+#include "Store.h"
 #include "StaticExport.h"
 #include "UpdateServer.h"
 #include "Url.h"
@@ -31,9 +37,12 @@ namespace {
 constexpr char kUsage[] =
     "usage: update-server [--listen HOST:PORT] [--public-url URL] [--keep-previous SECONDS]\n"
     "                     [--request-limit SECONDS] [--rate-limit BYTES_PER_SECOND]\n"
-    "                     [--poll SECONDS] [--store DIR] [--signing-key PEM] RELEASE_DIR\n"
+    "                     [--poll SECONDS] [--max-connections N] [--stall-limit SECONDS]\n"
+    "                     [--drain SECONDS]\n"
+    "                     [--store DIR] [--signing-key PEM] [--signed-records FILE]\n"
+    "                     [--access-log FILE|-] [--metrics-listen HOST:PORT] RELEASE_DIR\n"
     "       update-server export [--public-url URL] [--listen NGINX_LISTEN] [--signing-key PEM]\n"
-    "                            RELEASE_DIR OUT_DIR\n"
+    "                            [--signed-records FILE] RELEASE_DIR OUT_DIR\n"
     "       update-server version PROGRAM\n"
     "       update-server keygen DIR\n";
 
@@ -78,23 +87,30 @@ std::chrono::milliseconds Milliseconds(double seconds) {
     return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
 }
 
+bool HostAndPort(const std::string& value, std::string& host, int& port) {
+    const size_t colon = value.rfind(':');
+    host = value.substr(0, colon);
+    if (host.starts_with('[') && host.ends_with(']')) host = host.substr(1, host.size() - 2);
+    port = colon == std::string::npos ? -1 : std::atoi(value.c_str() + colon + 1);
+    return !host.empty() && port >= 0 && port <= 65535;
+}
+
 bool ParseServerOptions(const CommandLine& line, ServerOptions& options, double& keepPrevious,
                         std::string& error) {
     for (const auto& [name, value] : line.options) {
         double number = 0;
-        if (name == "listen") {
-            const size_t colon = value.rfind(':');
-            options.host = value.substr(0, colon);
-            if (options.host.starts_with('[') && options.host.ends_with(']'))
-                options.host = options.host.substr(1, options.host.size() - 2);
-            options.port = colon == std::string::npos ? -1 : std::atoi(value.c_str() + colon + 1);
-            if (options.host.empty() || options.port < 0 || options.port > 65535) {
-                error = "--listen wants HOST:PORT, such as 127.0.0.1:8080";
+        if (name == "listen" || name == "metrics-listen") {
+            const bool metrics = name == "metrics-listen";
+            if (!HostAndPort(value, metrics ? options.metricsHost : options.host,
+                             metrics ? options.metricsPort : options.port)) {
+                error = "--" + name + " wants HOST:PORT, such as 127.0.0.1:8080";
                 return false;
             }
+        } else if (name == "access-log") {
+            options.accessLog = value;
         } else if (name == "public-url") {
             options.publicBase = value;
-        } else if (name == "store" || name == "signing-key") {
+        } else if (name == "store" || name == "signing-key" || name == "signed-records") {
             continue;
         } else if (!Seconds(value, number)) {
             error = "--" + name + " wants a number, not \"" + value + "\"";
@@ -107,49 +123,38 @@ bool ParseServerOptions(const CommandLine& line, ServerOptions& options, double&
             options.rateLimit = static_cast<std::uint64_t>(number);
         } else if (name == "poll" && number > 0) {
             options.poll = Milliseconds(number);
+        } else if (name == "stall-limit" && number >= 1) {
+            options.stallLimit = std::chrono::seconds(static_cast<long long>(number));
+        } else if (name == "drain") {
+            options.drain = Milliseconds(number);
+        } else if (name == "max-connections" && number >= 1) {
+            options.maxConnections = static_cast<std::size_t>(number);
         } else {
             error = "unknown or out-of-range option --" + name;
             return false;
         }
     }
     if (!options.publicBase.empty() && !IsPublicBaseUrl(options.publicBase)) {
-        error = "--public-url must be an absolute http:// or https:// ASCII address ending in \"/\", "
-                "without \"?\" or \"#\"";
+        error =
+            "--public-url must be an absolute http:// or https:// ASCII address ending in \"/\", "
+            "without \"?\" or \"#\"";
         return false;
     }
     return true;
 }
 
-// Checked copies go into a folder of the server's own, gone when it stops.
-struct Store {
-    fs::path path;
-    bool made = false;
-    ~Store() {
-        std::error_code ignored;
-        if (made) fs::remove_all(path, ignored);
-    }
-};
-
 bool MakeStore(const CommandLine& line, Store& store, std::string& error) {
-    if (const auto given = line.options.find("store"); given != line.options.end()) {
-        store.path = given->second;
-        std::error_code failure;
-        fs::create_directories(store.path, failure);
-        if (failure) error = "cannot make --store " + given->second + ": " + failure.message();
-        return !failure;
-    }
-    std::string pattern = (fs::temp_directory_path() / "update-server.XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        error = "cannot make a folder in " + fs::temp_directory_path().string();
+    fs::path path;
+    if (const auto given = line.options.find("store"); given != line.options.end())
+        path = given->second;
+    else if (!DefaultStore(line.operands[0], path, error))
         return false;
-    }
-    store.path = pattern;
-    store.made = true;
-    return true;
+    return store.Open(path, false, error);
 }
 
 int Serve(const CommandLine& line) {
-    if (line.operands.size() != 1) return Fail(std::string("one release folder expected\n") + kUsage);
+    if (line.operands.size() != 1)
+        return Fail(std::string("one release folder expected\n") + kUsage);
     ServerOptions options;
     double keepPrevious = 3600;
     std::string error;
@@ -157,22 +162,27 @@ int Serve(const CommandLine& line) {
     Store store;
     if (!MakeStore(line, store, error)) return Fail(error);
     {
-        ReleaseFolder folder(line.operands[0], store.path);
+        ReleaseFolder folder(line.operands[0], store.Copies());
         const FolderLook looked = folder.Look();
         ReleaseCatalog catalog(std::chrono::seconds(static_cast<long long>(keepPrevious)));
         UpdateServer server(options, folder, catalog, looked);
         if (!server.Listen(error)) return Fail(error);
         // Records name the public address, known once the port is bound; nothing is served
         // before Run.
-        folder.SetRecordMaking(server.PublicBase(), Option(line, "signing-key"));
+        folder.SetRecordMaking(server.PublicBase(), Option(line, "signing-key"),
+                               Option(line, "signed-records"));
         ReleasePtr first = folder.Check(error);
         if (!first) return Fail("cannot serve " + line.operands[0] + ": " + error);
         catalog.Publish(first);
+        server.Offer(*first);
         std::fprintf(stderr, "update-server: serving %s (%s, %llu bytes)\n", first->version.c_str(),
                      first->programName.c_str(), static_cast<unsigned long long>(first->size));
         first.reset();
         std::fprintf(stderr, "update-server: download addresses start with %s\n",
                      server.PublicBase().c_str());
+        if (server.MetricsPort() != 0)
+            std::fprintf(stderr, "update-server: metrics at http://%s:%d/metrics\n",
+                         options.metricsHost.c_str(), server.MetricsPort());
         std::printf("listening at %s\n", server.ListenAddress().c_str());
         std::fflush(stdout);
         server.Run();
@@ -182,28 +192,33 @@ int Serve(const CommandLine& line) {
 }
 
 int Export(const CommandLine& line) {
-    if (line.operands.size() != 2) return Fail(std::string("RELEASE_DIR and OUT_DIR expected\n") + kUsage);
+    if (line.operands.size() != 2)
+        return Fail(std::string("RELEASE_DIR and OUT_DIR expected\n") + kUsage);
     ExportOptions options{"http://127.0.0.1:8080/", "127.0.0.1:8080"};
     for (const auto& [name, value] : line.options) {
         if (name == "public-url")
             options.publicBase = value;
         else if (name == "listen")
             options.listen = value;
-        else if (name == "signing-key")
+        else if (name == "signing-key" || name == "signed-records")
             continue;
         else
             return Fail("unknown option --" + name + " for export");
     }
-    if (!IsPublicBaseUrl(options.publicBase)) return Fail("--public-url is not a public base address");
+    if (!IsPublicBaseUrl(options.publicBase))
+        return Fail("--public-url is not a public base address");
     const fs::path out = line.operands[1];
     std::error_code failure;
     fs::create_directories(out, failure);
     std::string pattern = (fs::absolute(out) / ".export.XXXXXX").string();
-    if (failure || mkdtemp(pattern.data()) == nullptr) return Fail("cannot write into " + out.string());
-    Store store{pattern, true};
-    ReleaseFolder folder(line.operands[0], store.path);
-    folder.SetRecordMaking(options.publicBase, Option(line, "signing-key"));
+    if (failure || mkdtemp(pattern.data()) == nullptr)
+        return Fail("cannot write into " + out.string());
+    Store store;
     std::string error;
+    if (!store.Open(pattern, true, error)) return Fail(error);
+    ReleaseFolder folder(line.operands[0], store.Copies());
+    folder.SetRecordMaking(options.publicBase, Option(line, "signing-key"),
+                           Option(line, "signed-records"));
     const ReleasePtr release = folder.Check(error);
     if (!release) return Fail("cannot export " + line.operands[0] + ": " + error);
     if (!ExportRelease(*release, out, options, error)) return Fail(error);
@@ -239,7 +254,8 @@ int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     const bool named = command == "export" || command == "version" || command == "keygen";
     CommandLine line;
-    if (!Split(argc, argv, named ? 2 : 1, line)) return Fail(std::string("option without value\n") + kUsage);
+    if (!Split(argc, argv, named ? 2 : 1, line))
+        return Fail(std::string("option without value\n") + kUsage);
     if (command == "export") return Export(line);
     if (command == "version") return PrintVersion(line);
     if (command == "keygen") return MakeKey(line);

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <exception>
 
+#include "PeLayout.h"
+
 namespace vendor {
 
 namespace {
@@ -18,18 +20,13 @@ std::string JoinVersion(uint32_t high, uint32_t low) {
     return text;
 }
 
-// A copy that stopped half-way still starts like a whole program; its sections and its
-// signature then reach past the end of the file.
-std::string CutShort(LIEF::PE::Binary& binary, std::uintmax_t fileSize) {
-    std::uint64_t end = 0;
-    for (const LIEF::PE::Section& section : binary.sections())
-        end = std::max<std::uint64_t>(end, std::uint64_t{section.pointerto_raw_data()} +
-                                               section.sizeof_raw_data());
-    const LIEF::PE::DataDirectory& security =
-        binary.data_directory(LIEF::PE::DATA_DIRECTORY::CERTIFICATE_TABLE);
-    end = std::max<std::uint64_t>(end, std::uint64_t{security.RVA()} + security.size());
-    if (end <= fileSize) return {};
-    return "is cut short: its contents reach byte " + std::to_string(end) + ", the file has " +
+// A copy that stopped half-way still starts like a whole program; its headers then say that
+// it reaches further than the file does.
+std::string CutShort(const std::filesystem::path& program, std::uintmax_t fileSize) {
+    const PeEnd end = ProgramEnd(program);
+    if (!end.error.empty()) return end.error;
+    if (end.bytes <= fileSize) return {};
+    return "is cut short: its contents reach byte " + std::to_string(end.bytes) + ", the file has " +
            std::to_string(fileSize);
 }
 
@@ -42,10 +39,10 @@ FileVersion ReadFileVersion(const std::filesystem::path& program) {
     LIEF::Logger::disable();
     try {
         if (!LIEF::PE::is_pe(program.string())) return {{}, "not a Windows program (PE file)"};
+        if (const std::string cut = CutShort(program, std::filesystem::file_size(program)); !cut.empty())
+            return {{}, cut};
         const std::unique_ptr<LIEF::PE::Binary> binary = LIEF::PE::Parser::parse(program.string());
         if (!binary) return {{}, "cannot be read as a Windows program"};
-        if (const std::string cut = CutShort(*binary, std::filesystem::file_size(program)); !cut.empty())
-            return {{}, cut};
         if (!binary->has_resources()) return {{}, "has no resources, so no version"};
         const LIEF::PE::ResourcesManager resources = binary->resources_manager();
         if (!resources.has_version()) return {{}, "has no version resource"};

@@ -7,13 +7,21 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "ProgramFile.h"
 
 namespace vendor {
 
 struct Release {
-    std::string version;      // "2.0.1.5"
-    std::string programName;  // file name, as published (UTF-8)
-    std::filesystem::path program;  // the checked copy that is sent
+    std::string version;                      // "2.0.1.5"
+    std::string programName;                  // file name, as published (UTF-8)
+    std::filesystem::path program;            // the checked copy that is sent
+    std::shared_ptr<const ProgramFile> file;  // that copy, open
+    std::vector<std::uint64_t> source;        // identity, size and time of the published file
+    // Set when other bytes were served under the same version and name: an address never
+    // serves other bytes, so these get one of their own ("1c48b-65a0b1c2").
+    std::string addressTag;
     std::uint64_t size = 0;
     std::time_t modified = 0;  // of the published file
     std::string etag;          // quoted, strong
@@ -26,6 +34,8 @@ struct Release {
     // Path of the download below the public base address, percent-encoded and without a
     // leading "/": "download/2.0.1.5/Tanvik%E4%BD%93....exe".
     std::string DownloadPath() const;
+    // The same, decoded, as a request names it.
+    std::string DecodedPath() const;
 };
 
 using ReleasePtr = std::shared_ptr<const Release>;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "Release.h"
 
@@ -15,15 +16,16 @@ public:
     using Clock = std::chrono::steady_clock;
 
     explicit ReleaseCatalog(std::chrono::seconds keepPrevious) : m_keepPrevious(keepPrevious) {}
-    ~ReleaseCatalog();
 
     // Makes `release` current; the one before stays findable for keepPrevious.
     void Publish(ReleasePtr release, Clock::time_point now = Clock::now());
     const ReleasePtr& Current() const { return m_current; }
-    // The current or a kept release with this version and program name (decoded), or nullptr.
-    ReleasePtr Find(const std::string& version, const std::string& programName,
-                    Clock::time_point now = Clock::now()) const;
-    // Forgets releases kept longer than keepPrevious and deletes their copies.
+    // The current or a kept release at this download path (decoded, as Release::DecodedPath
+    // gives it), or nullptr.
+    ReleasePtr Find(const std::string& path, Clock::time_point now = Clock::now()) const;
+    // The current release and the kept ones.
+    std::vector<ReleasePtr> Known() const;
+    // Forgets releases kept longer than keepPrevious; their copies go with the last download.
     void DropExpired(Clock::time_point now = Clock::now());
 
 private:
@@ -31,7 +33,6 @@ private:
         ReleasePtr release;
         Clock::time_point until;
     };
-    static void DeleteCopy(const Release& release);
 
     std::chrono::seconds m_keepPrevious;
     ReleasePtr m_current;

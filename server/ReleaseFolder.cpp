@@ -1,7 +1,12 @@
 #include "ReleaseFolder.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -26,17 +31,30 @@ bool ReadWholeFile(const fs::path& path, std::string& text) {
 }
 
 void AddMarks(const fs::path& path, FolderLook& look) {
-    struct stat info{};
+    struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
         look.marks.insert(look.marks.end(), 5, 0);
         return;
     }
-    look.marks.insert(look.marks.end(),
-                      {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-                       static_cast<std::uint64_t>(info.st_size),
-                       static_cast<std::uint64_t>(info.st_mtim.tv_sec),
-                       static_cast<std::uint64_t>(info.st_mtim.tv_nsec)});
+    look.marks.insert(
+        look.marks.end(),
+        {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+         static_cast<std::uint64_t>(info.st_size), static_cast<std::uint64_t>(info.st_mtim.tv_sec),
+         static_cast<std::uint64_t>(info.st_mtim.tv_nsec)});
 }
+
+}  // namespace
+
+bool OutOfDescriptors() {
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (probe >= 0) {
+        ::close(probe);
+        return false;
+    }
+    return errno == EMFILE || errno == ENFILE;
+}
+
+namespace {
 
 std::string MakeEtag(const Release& release) {
     std::ostringstream tag;
@@ -48,7 +66,13 @@ std::string MakeEtag(const Release& release) {
 }  // namespace
 
 std::string Release::DownloadPath() const {
-    return "download/" + EncodePathSegment(version) + "/" + EncodePathSegment(programName);
+    return "download/" + EncodePathSegment(version) + "/" +
+           (addressTag.empty() ? "" : EncodePathSegment(addressTag) + "/") +
+           EncodePathSegment(programName);
+}
+
+std::string Release::DecodedPath() const {
+    return "download/" + version + "/" + (addressTag.empty() ? "" : addressTag + "/") + programName;
 }
 
 ReleaseFolder::ReleaseFolder(fs::path folder, fs::path store)
@@ -59,68 +83,117 @@ FolderLook ReleaseFolder::Look() const {
     AddMarks(m_folder / kSettingsFileName, look);
     ReleaseSettings settings;
     std::string text, ignored;
-    if (ReadWholeFile(m_folder / kSettingsFileName, text) &&
-        ParseReleaseSettings(text, settings, ignored)) {
+    if (!ReadWholeFile(m_folder / kSettingsFileName, text) && OutOfDescriptors()) {
+        look.outOfDescriptors = true;
+    } else if (ParseReleaseSettings(text, settings, ignored)) {
         AddMarks(m_folder / settings.program, look);
         AddMarks(m_folder / settings.notes, look);
     }
     return look;
 }
 
-ReleasePtr ReleaseFolder::Check(std::string& error) {
+ReleasePtr ReleaseFolder::Check(std::string& error, const std::vector<ReleasePtr>& known) {
     const FolderLook before = Look();
-    ReleasePtr release = Read(error);
+    ReleasePtr release = Read(error, known);
+    m_failedForNow = !release && OutOfDescriptors();
     if (release && Look() != before) {
         error = "the release folder changed while it was read";
-        fs::remove_all(release->program.parent_path());
         return nullptr;
     }
     return release;
 }
 
-ReleasePtr ReleaseFolder::Read(std::string& error) {
+// A file of the folder, or a link to one inside it: a link leading elsewhere would serve what
+// the folder's owner never put there.
+bool ReleaseFolder::InsideFolder(const fs::path& path, std::string& error) const {
+    std::error_code failure;
+    if (!fs::is_symlink(path, failure)) return true;
+    const fs::path target = fs::weakly_canonical(path, failure);
+    const fs::path folder = fs::weakly_canonical(m_folder, failure);
+    const auto [end, rest] =
+        std::mismatch(folder.begin(), folder.end(), target.begin(), target.end());
+    if (!failure && end == folder.end() && rest != target.end()) return true;
+    error = path.string() + " is a link that leads out of the release folder";
+    return false;
+}
+
+// Copies, checks and opens the published program, unless it is the very file of a release
+// already known: then that release's copy serves again.
+bool ReleaseFolder::TakeProgram(const fs::path& published, Release& release,
+                                const std::vector<ReleasePtr>& known, std::string& error) {
+    for (const ReleasePtr& old : known) {
+        if (old->programName == release.programName && old->source == release.source) {
+            release.program = old->program;
+            release.file = old->file;
+            release.version = old->version;
+            release.size = old->size;
+            return true;
+        }
+    }
+    const fs::path copyFolder = m_store / std::to_string(++m_copies);
+    std::error_code failure;
+    fs::create_directories(copyFolder, failure);
+    release.program = copyFolder / release.programName;
+    if (failure || !fs::copy_file(published, release.program, failure)) {
+        error = "cannot copy " + published.string() + ": " + failure.message();
+        fs::remove_all(copyFolder, failure);
+        return false;
+    }
+    const FileVersion version = ReadFileVersion(release.program);
+    release.file = ProgramFile::Open(release.program, error);
+    if (!version.Ok() || !release.file) {
+        if (!version.Ok()) error = "the program " + published.string() + ": " + version.error;
+        fs::remove_all(copyFolder, failure);
+        return false;
+    }
+    release.version = version.text;
+    release.size = release.file->Size();
+    return true;
+}
+
+// The plain address of a version and name belongs to the first bytes given it in this run;
+// other bytes get an address of their own, made from their size and time.
+void ReleaseFolder::ChooseAddress(Release& release) {
+    const auto [first, added] =
+        m_plainAddresses.emplace(release.version + "/" + release.programName, release.etag);
+    if (added || first->second == release.etag) return;
+    std::ostringstream tag;
+    tag << std::hex << release.size << '-' << release.modified;
+    release.addressTag = tag.str();
+}
+
+ReleasePtr ReleaseFolder::Read(std::string& error, const std::vector<ReleasePtr>& known) {
     std::string text;
-    if (!ReadWholeFile(m_folder / kSettingsFileName, text)) {
-        error = (m_folder / kSettingsFileName).string() + " cannot be read";
+    const fs::path settingsFile = m_folder / kSettingsFileName;
+    if (!InsideFolder(settingsFile, error)) return nullptr;
+    if (!ReadWholeFile(settingsFile, text)) {
+        error = settingsFile.string() + " cannot be read";
         return nullptr;
     }
     ReleaseSettings settings;
     if (!ParseReleaseSettings(text, settings, error)) return nullptr;
 
     const fs::path published = m_folder / settings.program;
-    struct stat info{};
+    struct stat info {};
     if (::stat(published.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         error = "the program " + published.string() + " is missing";
         return nullptr;
     }
+    if (!InsideFolder(published, error) || !InsideFolder(m_folder / settings.notes, error))
+        return nullptr;
     auto release = std::make_shared<Release>();
-    const fs::path copyFolder = m_store / std::to_string(++m_copies);
-    std::error_code failure;
-    fs::create_directories(copyFolder, failure);
-    release->program = copyFolder / settings.program;
-    if (failure || !fs::copy_file(published, release->program, failure)) {
-        error = "cannot copy " + published.string() + ": " + failure.message();
-        fs::remove_all(copyFolder, failure);
-        return nullptr;
-    }
-    const FileVersion version = ReadFileVersion(release->program);
-    if (!version.Ok()) {
-        error = "the program " + published.string() + ": " + version.error;
-        fs::remove_all(copyFolder, failure);
-        return nullptr;
-    }
-    release->version = version.text;
     release->programName = settings.program;
-    release->size = fs::file_size(release->program);
+    FolderLook marks;
+    AddMarks(published, marks);
+    release->source = marks.marks;
+    if (!TakeProgram(published, *release, known, error)) return nullptr;
     release->modified = info.st_mtim.tv_sec;
     release->etag = MakeEtag(*release);
+    ChooseAddress(*release);
     release->manualPage = settings.manualPage;
     release->paused = settings.paused;
     if (!ReadWholeFile(m_folder / settings.notes, release->notesHtml)) release->notesHtml.clear();
-    if (!MakeRecord(*release, settings.signingKey, error)) {
-        fs::remove_all(copyFolder, failure);
-        return nullptr;
-    }
+    if (!MakeRecord(*release, settings.signingKey, error)) return nullptr;
     return release;
 }
 
@@ -128,7 +201,9 @@ ReleasePtr ReleaseFolder::Read(std::string& error) {
 bool ReleaseFolder::MakeRecord(Release& release, const std::string& settingsKey,
                                std::string& error) const {
     const std::string address = m_publicBase + release.DownloadPath();
-    const fs::path keyFile = !m_key.empty() ? m_key : settingsKey.empty() ? fs::path() : m_folder / settingsKey;
+    const fs::path keyFile = !m_key.empty()        ? m_key
+                             : settingsKey.empty() ? fs::path()
+                                                   : m_folder / settingsKey;
     if (m_publicBase.empty() || keyFile.empty()) {
         release.record = m_publicBase.empty() ? "" : "#" + release.version + "#" + address + "#";
         return true;
@@ -140,7 +215,8 @@ bool ReleaseFolder::MakeRecord(Release& release, const std::string& settingsKey,
         error = "cannot read " + release.program.string();
         return false;
     }
-    release.record = SignedRecord(*key, signedPart, m_folder, error);
+    const fs::path kept = m_records.empty() ? m_folder / kSignedRecordsFileName : m_records;
+    release.record = SignedRecord(*key, signedPart, kept, error);
     return !release.record.empty();
 }
 

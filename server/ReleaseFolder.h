@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,13 @@ namespace vendor {
 // without reading them.
 struct FolderLook {
     std::vector<std::uint64_t> marks;
+    bool outOfDescriptors = false;  // not a look at all: try again later
     bool operator==(const FolderLook&) const = default;
 };
+
+// True when the process cannot open a file now for want of descriptors: a failure then says
+// nothing about the folder.
+bool OutOfDescriptors();
 
 class ReleaseFolder {
 public:
@@ -26,26 +32,40 @@ public:
     FolderLook Look() const;
 
     // The release the folder holds now, or nullptr with `error` saying why it cannot be served.
-    ReleasePtr Check(std::string& error);
+    // `known` are the releases served now: their copies serve again for the same file. An
+    // address, once given to bytes, is never given to other bytes while the folder is read.
+    ReleasePtr Check(std::string& error, const std::vector<ReleasePtr>& known = {});
+    // The last Check failed for want of descriptors, not for anything in the folder.
+    bool FailedForNow() const { return m_failedForNow; }
 
     const std::filesystem::path& Folder() const { return m_folder; }
 
     // Records are made for this base address (ending in "/"), and signed with `key` when it is
-    // given, else with the settings' signing_key when they name one.
-    void SetRecordMaking(std::string publicBase, std::filesystem::path key = {}) {
+    // given, else with the settings' signing_key when they name one. Signed ones are kept in
+    // `records` (empty: the folder's signed-records.txt).
+    void SetRecordMaking(std::string publicBase, std::filesystem::path key = {},
+                         std::filesystem::path records = {}) {
         m_publicBase = std::move(publicBase);
         m_key = std::move(key);
+        m_records = std::move(records);
     }
 
 private:
-    ReleasePtr Read(std::string& error);
+    ReleasePtr Read(std::string& error, const std::vector<ReleasePtr>& known);
+    bool InsideFolder(const std::filesystem::path& path, std::string& error) const;
+    bool TakeProgram(const std::filesystem::path& published, Release& release,
+                     const std::vector<ReleasePtr>& known, std::string& error);
+    void ChooseAddress(Release& release);
     bool MakeRecord(Release& release, const std::string& settingsKey, std::string& error) const;
 
     std::filesystem::path m_folder;
     std::filesystem::path m_store;
     unsigned m_copies = 0;
+    bool m_failedForNow = false;
+    std::map<std::string, std::string> m_plainAddresses;  // "version/name": the etag it serves
     std::string m_publicBase;
     std::filesystem::path m_key;
+    std::filesystem::path m_records;
 };
 
 }  // namespace vendor

@@ -19,12 +19,12 @@ std::string SignedPart(const std::string& version, const std::string& address,
     std::error_code failure;
     const auto size = fs::file_size(program, failure);
     if (digest.empty() || failure) return {};
-    return "#" + version + "#" + address + "#sha256=" + digest + ";size=" + std::to_string(size) + ";";
+    return "#" + version + "#" + address + "#sha256=" + digest + ";size=" + std::to_string(size) +
+           ";";
 }
 
-std::string SignedRecord(const ReleaseKey& key, const std::string& signedPart, const fs::path& keptIn,
+std::string SignedRecord(const ReleaseKey& key, const std::string& signedPart, const fs::path& file,
                          std::string& error) {
-    const fs::path file = keptIn / kSignedRecordsFileName;
     const std::string fileFields = signedPart.substr(signedPart.rfind("#sha256="));
     std::vector<std::string> kept;
     {

@@ -2,9 +2,10 @@
 //   #<version>#<address>#sha256=<64 lowercase hex>;size=<decimal>;sig=<base64 of raw r||s>
 // signed over the bytes from the first "#" through the ";" before "sig=".
 //
-// ECDSA signatures differ at every signing, so a record is signed once and kept in the release
-// folder's `signed-records.txt` (one record a line): the server and `export` both find it there
-// and answer byte for byte alike. A kept record is used only when its signed part is exactly the
+// ECDSA signatures differ at every signing, so a record is signed once and kept in a file
+// (one record a line), by default the release folder's `signed-records.txt`, else the one given
+// with --signed-records: the server and `export` both find it there and answer byte for byte
+// alike. A kept record is used only when its signed part is exactly the
 // one of the checked copy (same version, address, digest and size) and it verifies with the key.
 #pragma once
 
@@ -21,9 +22,9 @@ inline constexpr char kSignedRecordsFileName[] = "signed-records.txt";
 std::string SignedPart(const std::string& version, const std::string& address,
                        const std::filesystem::path& program);
 
-// The kept record for `signedPart`, or a new one, kept before it is returned; empty with `error`
-// set when it cannot be signed or kept.
+// The record for `signedPart` kept in `file`, or a new one, kept there (replaced by a rename
+// beside it) before it is returned; empty with `error` set when it cannot be signed or kept.
 std::string SignedRecord(const ReleaseKey& key, const std::string& signedPart,
-                         const std::filesystem::path& keptIn, std::string& error);
+                         const std::filesystem::path& file, std::string& error);
 
 }  // namespace vendor

@@ -5,10 +5,12 @@
 #include <event2/bufferevent.h>
 #include <event2/event.h>
 #include <event2/http.h>
+#include <event2/http_struct.h>
 #include <event2/keyvalq_struct.h>
 #include <event2/listener.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -22,13 +24,11 @@ namespace vendor {
 
 namespace {
 
-void Report(const std::string& text) { std::fprintf(stderr, "update-server: %s\n", text.c_str()); }
+constexpr size_t kLongestUri = 4096;
 
-void StopLoop(evutil_socket_t, short, void* base) {
-    event_base_loopexit(static_cast<event_base*>(base), nullptr);
+void Report(const std::string& text) {
+    std::fprintf(stderr, "update-server: %s\n", text.c_str());
 }
-
-void PollFolder(evutil_socket_t, short, void* watch) { static_cast<FolderWatch*>(watch)->Poll(); }
 
 void AddHeader(evhttp_request* request, const char* name, const std::string& value) {
     evhttp_add_header(evhttp_request_get_output_headers(request), name, value.c_str());
@@ -38,7 +38,53 @@ const char* Header(evhttp_request* request, const char* name) {
     return evhttp_find_header(evhttp_request_get_input_headers(request), name);
 }
 
-bool IsHead(evhttp_request* request) { return evhttp_request_get_command(request) == EVHTTP_REQ_HEAD; }
+// What nginx refuses in a request head that the library lets through: a header name with a
+// blank ("Host : x"), two Hosts, two different lengths, HTTP/1.1 without a Host. 0: none.
+int HeadFault(evhttp_request* request) {
+    const evkeyvalq* headers = evhttp_request_get_input_headers(request);
+    const char* length = nullptr;
+    int hosts = 0;
+    for (const evkeyval* header = headers->tqh_first; header; header = header->next.tqe_next) {
+        if (std::strpbrk(header->key, " \t") != nullptr) return HTTP_BADREQUEST;
+        if (evutil_ascii_strcasecmp(header->key, "Host") == 0) ++hosts;
+        if (evutil_ascii_strcasecmp(header->key, "Content-Length") == 0) {
+            if (length != nullptr && std::strcmp(length, header->value) != 0)
+                return HTTP_BADREQUEST;
+            length = header->value;
+        }
+    }
+    const bool http11 = request->major == 1 && request->minor >= 1;
+    if (hosts > 1 || (http11 && hosts == 0)) return HTTP_BADREQUEST;
+    const char* uri = evhttp_request_get_uri(request);
+    if (uri != nullptr && std::strlen(uri) > kLongestUri) return 414;
+    return 0;
+}
+
+// An error page that keeps the headers already set (the library's own drops them); the
+// connection closes after it.
+void SendError(evhttp_request* request, int status, const char* reason) {
+    if (reason == nullptr) reason = status == HTTP_NOTFOUND ? "Not Found" : "Bad Request";
+    const std::string title = std::to_string(status) + " " + reason;
+    const std::string page = "<html>\r\n<head><title>" + title +
+                             "</title></head>\r\n<body>\r\n<center><h1>" + title +
+                             "</h1></center>\r\n</body>\r\n</html>\r\n";
+    evkeyvalq* headers = evhttp_request_get_output_headers(request);
+    for (const char* program :
+         {"Content-Type", "Content-Length", "ETag", "Last-Modified", "Accept-Ranges"})
+        evhttp_remove_header(headers, program);  // set for a program that is not sent after all
+    AddHeader(request, "Content-Type", "text/html");
+    AddHeader(request, "Content-Length", std::to_string(page.size()));
+    if (!evhttp_find_header(headers, "Connection")) AddHeader(request, "Connection", "close");
+    evbuffer* content = evbuffer_new();
+    if (evhttp_request_get_command(request) != EVHTTP_REQ_HEAD)
+        evbuffer_add(content, page.data(), page.size());
+    evhttp_send_reply(request, status, reason, content);
+    evbuffer_free(content);
+}
+
+bool IsHead(evhttp_request* request) {
+    return evhttp_request_get_command(request) == EVHTTP_REQ_HEAD;
+}
 
 // The decoded path, or false for one that no request of ours can have: not absolute, with a
 // NUL, a backslash or a "." or ".." segment (plain or encoded).
@@ -53,6 +99,16 @@ bool DecodedPath(evhttp_request* request, std::string& path) {
     if (path.find('\0') != std::string::npos || path.find('\\') != std::string::npos) return false;
     const std::string ends = path + "/";
     return ends.find("/./") == std::string::npos && ends.find("/../") == std::string::npos;
+}
+
+// Below the descriptor limit, leaving room for the releases' files, the folder's checks and the
+// logs.
+std::size_t DefaultConnectionCap() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 4096;
+    const auto descriptors = static_cast<std::size_t>(limit.rlim_cur);
+    const std::size_t reserve = std::min<std::size_t>(64, descriptors / 4);
+    return std::max<std::size_t>(1, descriptors - reserve);
 }
 
 std::string DefaultPublicBase(const std::string& host, int port) {
@@ -77,41 +133,50 @@ UpdateServer::UpdateServer(ServerOptions options, ReleaseFolder& folder, Release
                            FolderLook looked)
     : m_options(std::move(options)),
       m_catalog(catalog),
-      m_watch(folder, catalog, std::move(looked), Report),
       m_base(event_base_new()),
       m_http(evhttp_new(m_base)),
-      m_deadline(std::make_unique<RequestDeadline>(m_base, m_options.requestLimit)) {
-    evhttp_set_allowed_methods(m_http, EVHTTP_REQ_GET | EVHTTP_REQ_HEAD);
+      m_watch(std::make_unique<FolderWatch>(m_base, m_options.poll, folder, catalog,
+                                            std::move(looked), Report)) {
+    if (m_options.maxConnections == 0) m_options.maxConnections = DefaultConnectionCap();
+    m_connections = std::make_unique<Connections>(
+        m_base,
+        ConnectionLimits{m_options.requestLimit, m_options.stallLimit, m_options.maxConnections},
+        Report);
+    // Every method, known to the library or not, reaches Handle, which answers the ones not
+    // served with 405.
+    evhttp_set_allowed_methods(m_http, 0xFFFF);
     evhttp_set_max_headers_size(m_http, m_options.maxHeaderBytes);
     evhttp_set_max_body_size(m_http, 1024);
-    // Silence on a kept-alive connection, or from a client that stopped reading a download.
+    // Silence while a request is awaited; a reply has its own time-outs (see Connections).
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(m_options.requestLimit);
     evhttp_set_timeout(m_http, std::max<int>(1, static_cast<int>(seconds.count())));
-    evhttp_set_bevcb(m_http, RequestDeadline::NewConnection, m_deadline.get());
+    evhttp_set_bevcb(m_http, Connections::NewConnection, m_connections.get());
     evhttp_set_gencb(m_http, OnRequest, this);
     if (m_options.rateLimit > 0) {
         const timeval tick{0, 100 * 1000};
         const size_t perTick = std::max<size_t>(1, m_options.rateLimit / 10);
-        m_rate = ev_token_bucket_cfg_new(EV_RATE_LIMIT_MAX, EV_RATE_LIMIT_MAX, perTick, perTick, &tick);
+        m_rate =
+            ev_token_bucket_cfg_new(EV_RATE_LIMIT_MAX, EV_RATE_LIMIT_MAX, perTick, perTick, &tick);
     }
     // Signals are caught from here on, before anyone is told that the server listens.
     std::signal(SIGPIPE, SIG_IGN);  // a client gone mid-download is an error code, not a signal
-    m_interrupt = evsignal_new(m_base, SIGINT, StopLoop, m_base);
-    m_terminate = evsignal_new(m_base, SIGTERM, StopLoop, m_base);
-    m_poll = event_new(m_base, -1, EV_PERSIST, PollFolder, &m_watch);
-    const auto ms = m_options.poll.count();
-    const timeval period{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
-    evsignal_add(m_interrupt, nullptr);
-    evsignal_add(m_terminate, nullptr);
-    event_add(m_poll, &period);
+    for (const int signal : {SIGINT, SIGTERM, SIGQUIT, SIGHUP}) {
+        m_signals.push_back(evsignal_new(m_base, signal, OnSignal, this));
+        evsignal_add(m_signals.back(), nullptr);
+    }
 }
 
 UpdateServer::~UpdateServer() {
-    event_free(m_poll);
-    event_free(m_terminate);
-    event_free(m_interrupt);
+    m_watch.reset();
+    if (m_flush) event_free(m_flush);
+    m_accessLog.Flush();
+    m_metrics.reset();
+    for (event* signal : m_signals) event_free(signal);
+    // Cleaning up: a reload or a second graceful stop has nothing left to do.
+    std::signal(SIGHUP, SIG_IGN);
+    std::signal(SIGQUIT, SIG_IGN);
     evhttp_free(m_http);
-    m_deadline.reset();
+    m_connections.reset();
     if (m_rate) ev_token_bucket_cfg_free(m_rate);
     event_base_free(m_base);
 }
@@ -125,6 +190,21 @@ bool UpdateServer::Listen(std::string& error) {
         return false;
     }
     m_options.port = BoundPort(bound);
+    m_connections->Watch(evhttp_bound_socket_get_listener(bound));
+    if (!m_options.accessLog.empty()) {
+        if (!m_accessLog.Open(m_options.accessLog, error)) return false;
+        m_flush = event_new(m_base, -1, EV_PERSIST, OnFlush, this);
+        const timeval second{1, 0};
+        event_add(m_flush, &second);
+    }
+    if (!m_options.metricsHost.empty()) {
+        m_metrics = std::make_unique<Metrics>(m_base, [this] { return m_connections->Open(); });
+        if (!m_metrics->Listen(m_options.metricsHost, m_options.metricsPort, error)) return false;
+        m_watch->published = [this](const Release& release, std::chrono::milliseconds) {
+            m_metrics->Published(release.version);
+        };
+        m_watch->refused = [this] { m_metrics->Refused(); };
+    }
     if (m_options.publicBase.empty())
         m_options.publicBase = DefaultPublicBase(m_options.host, m_options.port);
     return true;
@@ -134,10 +214,86 @@ std::string UpdateServer::ListenAddress() const {
     return DefaultPublicBase(m_options.host, m_options.port);
 }
 
-void UpdateServer::Run() { event_base_dispatch(m_base); }
+void UpdateServer::Run() {
+    event_base_dispatch(m_base);
+}
 
 void UpdateServer::OnRequest(evhttp_request* request, void* self) {
-    static_cast<UpdateServer*>(self)->Handle(request);
+    auto* server = static_cast<UpdateServer*>(self);
+    evhttp_request_set_on_complete_cb(request, OnReplyDone, server);
+    server->m_connections->ReplyStarts(request);
+    // Stopping: this reply is the connection's last.
+    if (server->m_connections->Draining()) AddHeader(request, "Connection", "close");
+    server->Handle(request);
+}
+
+void UpdateServer::OnReplyDone(evhttp_request* request, void* self) {
+    auto* server = static_cast<UpdateServer*>(self);
+    server->m_connections->ReplyDone(request);
+    server->Record(request);
+}
+
+void UpdateServer::Offer(const Release& release) {
+    if (m_metrics) m_metrics->Offer(release.version);
+}
+
+void UpdateServer::OnFlush(evutil_socket_t, short, void* self) {
+    static_cast<UpdateServer*>(self)->m_accessLog.Flush();
+}
+
+// A reply sent whole: into the access log and the figures.
+void UpdateServer::Record(evhttp_request* request) {
+    if (!m_accessLog.Enabled() && !m_metrics) return;
+    const int status = evhttp_request_get_response_code(request);
+    const char* length =
+        evhttp_find_header(evhttp_request_get_output_headers(request), "Content-Length");
+    const unsigned long long bytes =
+        IsHead(request) || !length ? 0 : std::strtoull(length, nullptr, 10);
+    m_accessLog.Write(request, status, bytes);
+    if (!m_metrics) return;
+    const std::string_view uri =
+        evhttp_request_get_uri(request) ? evhttp_request_get_uri(request) : "";
+    std::string endpoint = "other";
+    for (const char* known : {"isweb.asp", "update.asp", "log.asp"})
+        if (uri.starts_with(std::string("/freeUpdate/") + known)) endpoint = known;
+    if (uri.starts_with("/download/")) {
+        endpoint = "download";
+        const std::string_view rest = uri.substr(10);
+        if ((status == 200 || status == 206) && !IsHead(request))
+            m_metrics->DownloadCompleted(std::string(rest.substr(0, rest.find('/'))), bytes);
+    }
+    m_metrics->Answered(endpoint, status);
+}
+
+void UpdateServer::OnSignal(evutil_socket_t signal, short, void* self) {
+    auto* server = static_cast<UpdateServer*>(self);
+    switch (signal) {
+        case SIGHUP: {
+            Report("SIGHUP: reading the release folder again");
+            server->m_watch->Reload();
+            std::string error;
+            if (server->m_accessLog.Enabled() && !server->m_accessLog.Reopen(error)) Report(error);
+            break;
+        }
+        case SIGQUIT:
+            server->StopGracefully();
+            break;
+        default:
+            event_base_loopexit(server->m_base, nullptr);
+    }
+}
+
+// Accepts no more and closes idle connections at once; the loop ends when the last reply under
+// way is done, or when the drain time is up.
+void UpdateServer::StopGracefully() {
+    if (m_connections->Draining()) return;
+    Report("SIGQUIT: stopping once " + std::to_string(m_connections->Replying()) +
+           " replies under way are done");
+    m_watch->Stop();
+    const auto ms = m_options.drain.count();
+    const timeval drain{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
+    event_base_loopexit(m_base, &drain);
+    m_connections->Drain([base = m_base] { event_base_loopexit(base, nullptr); });
 }
 
 const Replies& UpdateServer::CurrentReplies() {
@@ -149,24 +305,27 @@ const Replies& UpdateServer::CurrentReplies() {
 }
 
 void UpdateServer::Handle(evhttp_request* request) {
-    m_deadline->Arrived(request);
+    AddHeader(request, "Date", HttpDate(std::time(nullptr)));
+    const HeadScanner* head = m_connections->Head(request);
+    if (head && head->UnsupportedVersion())
+        return SendError(request, 505, "HTTP Version Not Supported");
+    if (const int fault = head && head->Folded() ? HTTP_BADREQUEST : HeadFault(request))
+        return SendError(request, fault, fault == 414 ? "Request-URI Too Large" : nullptr);
+    const evhttp_cmd_type method = evhttp_request_get_command(request);
+    if (method != EVHTTP_REQ_GET && method != EVHTTP_REQ_HEAD) {
+        AddHeader(request, "Allow", "GET, HEAD");
+        return SendError(request, 405, "Not Allowed");
+    }
     std::string path;
-    if (!DecodedPath(request, path)) return evhttp_send_error(request, HTTP_BADREQUEST, nullptr);
+    if (!DecodedPath(request, path)) return SendError(request, HTTP_BADREQUEST, nullptr);
     const Replies& replies = CurrentReplies();
     if (path == "/freeUpdate/isweb.asp") return SendText(request, replies.check, kTextType);
     if (path == "/freeUpdate/update.asp") return HandleUpdateList(request, replies);
     if (path == "/freeUpdate/log.asp") return SendText(request, replies.notesPage, kPageType);
-    // download/<version>/<program>
-    constexpr std::string_view kDownloads = "/download/";
-    if (path.starts_with(kDownloads)) {
-        const size_t slash = path.find('/', kDownloads.size());
-        if (slash != std::string::npos) {
-            const std::string version = path.substr(kDownloads.size(), slash - kDownloads.size());
-            if (ReleasePtr release = m_catalog.Find(version, path.substr(slash + 1)))
-                return SendProgram(request, *release);
-        }
-    }
-    evhttp_send_error(request, HTTP_NOTFOUND, nullptr);
+    if (path.starts_with("/download/"))
+        if (ReleasePtr release = m_catalog.Find(path.substr(1)))
+            return SendProgram(request, *release);
+    SendError(request, HTTP_NOTFOUND, nullptr);
 }
 
 void UpdateServer::HandleUpdateList(evhttp_request* request, const Replies& replies) {
@@ -179,7 +338,7 @@ void UpdateServer::HandleUpdateList(evhttp_request* request, const Replies& repl
     evhttp_clear_headers(&fields);
     if (which == "Auto") return SendText(request, replies.autoList, kTextType);
     if (which == "Hand") return SendText(request, replies.manual, kTextType);
-    evhttp_send_error(request, HTTP_BADREQUEST, nullptr);
+    SendError(request, HTTP_BADREQUEST, nullptr);
 }
 
 // Protocol replies change with every release: nothing on the way may keep them.
@@ -198,12 +357,11 @@ void UpdateServer::SendText(evhttp_request* request, const std::string& body, co
 // The program as it was checked, never with a Content-Encoding: installed updaters ask for gzip
 // and write whatever arrives.
 void UpdateServer::SendProgram(evhttp_request* request, const Release& release) {
-    const int file = ::open(release.program.c_str(), O_RDONLY | O_CLOEXEC);
-    if (file < 0) return evhttp_send_error(request, HTTP_NOTFOUND, nullptr);
-    const FilePart part = DecideFilePart(
-        {Header(request, "Range"), Header(request, "If-Range"), Header(request, "If-None-Match"),
-         Header(request, "If-Modified-Since")},
-        {release.etag, release.modified, release.size});
+    const FilePart part =
+        DecideFilePart({Header(request, "Range"), Header(request, "If-Range"),
+                        Header(request, "If-None-Match"), Header(request, "If-Modified-Since"),
+                        Header(request, "If-Match"), Header(request, "If-Unmodified-Since")},
+                       {release.etag, release.modified, release.size});
     AddHeader(request, "ETag", release.etag);
     AddHeader(request, "Last-Modified", HttpDate(release.modified));
     AddHeader(request, "Accept-Ranges", "bytes");
@@ -212,10 +370,11 @@ void UpdateServer::SendProgram(evhttp_request* request, const Release& release) 
     const char* reason = "OK";
     switch (part.kind) {
         case FilePart::NotModified:
-            ::close(file);
             return evhttp_send_reply(request, HTTP_NOTMODIFIED, "Not Modified", nullptr);
+        case FilePart::PreconditionFailed:
+            AddHeader(request, "Content-Length", "0");
+            return evhttp_send_reply(request, 412, "Precondition Failed", nullptr);
         case FilePart::Unsatisfiable:
-            ::close(file);
             AddHeader(request, "Content-Range", "bytes */" + std::to_string(release.size));
             AddHeader(request, "Content-Length", "0");
             return evhttp_send_reply(request, 416, "Range Not Satisfiable", nullptr);
@@ -232,21 +391,27 @@ void UpdateServer::SendProgram(evhttp_request* request, const Release& release) 
     }
     AddHeader(request, "Content-Length", std::to_string(part.length));
     if (IsHead(request) || part.length == 0) {
-        ::close(file);
         return evhttp_send_reply(request, status, reason, nullptr);
     }
+    m_connections->LongReply(request);
+    if (m_metrics) m_metrics->DownloadStarted(release.version);
     if (m_rate)
         bufferevent_set_rate_limit(
             evhttp_connection_get_bufferevent(evhttp_request_get_connection(request)), m_rate);
     evbuffer* content = evbuffer_new();
-    // The file goes out with sendfile, so memory does not grow with it: the buffer must say
-    // that it ends in a socket before the file is added, or the file is mapped into memory
-    // instead. The buffer owns `file`.
-    // A rate-limited download (a demonstration's) is sent from memory: sendfile would pass
-    // the connection's rate limit by.
+    // The release's one open file goes out with sendfile, so memory does not grow with it: the
+    // buffer must say that it ends in a socket before the segment is added, or the file is
+    // mapped instead. A rate-limited download (a demonstration's) is sent from that mapping,
+    // made once for all of them: sendfile would pass the connection's rate limit by.
     if (!m_rate) evbuffer_set_flags(content, EVBUFFER_FLAG_DRAINS_TO_FD);
-    evbuffer_add_file(content, file, static_cast<ev_off_t>(part.first),
-                      static_cast<ev_off_t>(part.length));
+    if (evbuffer_add_file_segment(content, release.file->Segment(),
+                                  static_cast<ev_off_t>(part.first),
+                                  static_cast<ev_off_t>(part.length)) != 0) {
+        evbuffer_free(content);
+        // No memory to map it for now: the program is still there, the client should come back.
+        AddHeader(request, "Retry-After", "1");
+        return SendError(request, HTTP_SERVUNAVAIL, "Service Unavailable");
+    }
     evhttp_send_reply(request, status, reason, content);
     evbuffer_free(content);
 }

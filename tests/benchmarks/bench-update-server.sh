@@ -1,56 +1,105 @@
 #!/usr/bin/env bash
-# Figures of update-server beside nginx serving its export, on loopback, one run each:
-#   1. requests/s of update.asp?action=Auto with wrk (2 threads, 100 connections, 10 s);
-#   2. a 256 MiB download with curl (best of 3);
-#   3. the server's resident memory while 50 clients download that file at once.
+# Figures of update-server beside nginx serving its export, on loopback, from one run:
+#   1. requests/s with wrk of update.asp?action=Auto at 1, 50 and 500 connections and of
+#      isweb.asp at 50, with access logs off for both, then on for both; ratios are
+#      update-server's over nginx's. Each figure is the best of three 3 s runs taken in turn
+#      with the other server's, so that what else the machine does weighs on both alike;
+#   2. a 256 MiB download with curl (best of 3), and 20 at once;
+#   3. update-server's memory as PSS (smaps_rollup: a file mapped once for many downloads
+#      counts once) while 50 clients download at once, and while 20 rate-limited ones do;
+#   4. the latency of update.asp (p50, p99, max) while a new 256 MiB program is published, and
+#      for comparison without;
+#   5. a load test: 20 clients at 10 MB/s through 60 s of downloads (each fetches the file
+#      twice, back to back); every download must bring the whole file.
 # Needs the native build (QV_PRESET=native bash scripts/build.sh) and wrk, curl, nginx.
+# Not for CI: it takes about five minutes and the machine's whole attention.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 server=$(pwd)/build/native/bin/update-server
 fixture=$(pwd)/build/native/tests/update-server/fixtures/v2_0_1_5.exe
+other=$(pwd)/build/native/tests/update-server/fixtures/v2_0_2_0.exe
 [ -x "$server" ] && [ -f "$fixture" ] || { echo "build the native preset first" >&2; exit 1; }
 work=$(mktemp -d)
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  [ -f "$work/nginx.pid" ] && nginx -c "$work/nginx.conf" -p "$work" -s stop 2>/dev/null || true
-  sleep 0.3
+  for conf in "$work"/nginx-*.conf; do
+    [ -f "$conf" ] && nginx -c "$conf" -p "$work" -s stop 2>/dev/null || true
+  done
+  sleep 0.5
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# A release of a 256 MiB program: the small one with data appended after its sections.
+# A program of 256 MiB: a small one with data appended after its sections.
+grow() { { cat "$1"; head -c $((256 * 1024 * 1024 - $(stat -c %s "$1"))) /dev/zero; } >"$2"; }
 release=$work/release
 mkdir -p "$release"
 printf 'program = big.exe\nmanual_page = http://127.0.0.1/m.html\n' >"$release/release.ini"
-{ cat "$fixture"; head -c $((256 * 1024 * 1024 - $(stat -c %s "$fixture"))) /dev/zero; } >"$release/big.exe"
+grow "$fixture" "$release/big.exe"
 
 ours=18501 theirs=18502
-"$server" --listen 127.0.0.1:$ours --public-url http://127.0.0.1:$theirs/ "$release" >"$work/server.log" 2>&1 &
-server_pid=$!
-pids+=("$server_pid")
 "$server" export --public-url http://127.0.0.1:$theirs/ --listen 127.0.0.1:$theirs "$release" "$work/export" >/dev/null
 temps=""
 for kind in client_body proxy fastcgi uwsgi scgi; do temps+="${kind}_temp_path $work/$kind; "; done
 # Started by root, nginx's workers would run as "nobody", who cannot read the private folder.
 user=""
 [ "$(id -u)" = 0 ] && user="user root;"
-cat >"$work/nginx.conf" <<EOF_CONF
-$user daemon on; worker_processes 1; pid $work/nginx.pid; error_log $work/error.log;
-events { worker_connections 1024; }
-http { access_log off; sendfile on; $temps include $work/export/nginx-server.conf; }
-EOF_CONF
-nginx -c "$work/nginx.conf" -p "$work"
-for _ in $(seq 1 100); do curl -sf "http://127.0.0.1:$ours/freeUpdate/isweb.asp" >/dev/null && break; sleep 0.1; done
 
-rps() { wrk -t2 -c100 -d10s "http://127.0.0.1:$1/freeUpdate/update.asp?action=Auto" | awk '/Requests\/sec/ {print $2}'; }
-a=$(rps $ours)
-b=$(rps $theirs)
-echo "requests/s, update.asp?action=Auto: update-server $a, nginx $b, ratio $(echo "scale=2; $a / $b" | bc)"
+# start_both LOG: both servers, with access logs ("on") or without ("off").
+start_both() {
+  local ourLog=() theirLog="access_log off;"
+  if [ "$1" = on ]; then
+    ourLog=(--access-log "$work/ours-access.log")
+    theirLog="access_log $work/theirs-access.log combined;"
+  fi
+  "$server" --listen 127.0.0.1:$ours --public-url http://127.0.0.1:$theirs/ --store "$work/store" \
+    "${ourLog[@]}" "$release" >"$work/server.log" 2>&1 &
+  server_pid=$!
+  pids+=("$server_pid")
+  cat >"$work/nginx-$1.conf" <<EOF_CONF
+$user daemon on; worker_processes 1; pid $work/nginx.pid; error_log $work/error.log;
+events { worker_connections 4096; }
+worker_rlimit_nofile 8192;
+http { $theirLog sendfile on; $temps include $work/export/nginx-server.conf; }
+EOF_CONF
+  nginx -c "$work/nginx-$1.conf" -p "$work"
+  nginx_conf=$work/nginx-$1.conf
+  for _ in $(seq 1 100); do curl -sf "http://127.0.0.1:$ours/freeUpdate/isweb.asp" >/dev/null && break; sleep 0.1; done
+}
+stop_both() {
+  kill "$server_pid"
+  wait "$server_pid" 2>/dev/null || true
+  nginx -c "$nginx_conf" -p "$work" -s stop
+  sleep 0.5
+}
+
+ulimit -n 8192 2>/dev/null || true
+rps() { wrk -t"$(($2 < 2 ? 1 : 2))" -c"$2" -d3s "http://127.0.0.1:$1$3" | awk '/Requests\/sec/ {print $2}'; }
+higher() { echo "$1 $2" | awk '{print ($1 > $2 ? $1 : $2)}'; }
+compare() {  # connections target label
+  local a=0 b=0
+  for _ in 1 2 3; do
+    a=$(higher "$a" "$(rps $ours "$1" "$2")")
+    b=$(higher "$b" "$(rps $theirs "$1" "$2")")
+  done
+  echo "  $3, $1 connections: update-server $a, nginx $b, ratio $(echo "scale=2; $a / $b" | bc)"
+}
+for logs in off on; do
+  start_both $logs
+  echo "requests/s, access logs $logs for both:"
+  if [ $logs = off ]; then
+    for c in 1 50 500; do compare $c "/freeUpdate/update.asp?action=Auto" "update.asp?action=Auto"; done
+  else
+    compare 50 "/freeUpdate/update.asp?action=Auto" "update.asp?action=Auto"
+  fi
+  compare 50 /freeUpdate/isweb.asp isweb.asp
+  [ $logs = on ] || stop_both
+done
 
 path=$(curl -s "http://127.0.0.1:$ours/freeUpdate/update.asp?action=Auto" | cut -d'#' -f3 | sed 's|^http://[^/]*/||')
 best() {
-  local top=0 speed
+  local top=0 speed code
   for _ in 1 2 3; do
     read -r code speed < <(curl -s -o /dev/null -w '%{http_code} %{speed_download}\n' "http://127.0.0.1:$1/$path")
     [ "$code" = 200 ] || { echo "port $1 answered $code for /$path" >&2; exit 1; }
@@ -61,26 +110,100 @@ best() {
 }
 a=$(best $ours)
 b=$(best $theirs)
-echo "256 MiB download, MB/s: update-server $((a / 1000000)), nginx $((b / 1000000)), ratio $(echo "scale=2; $a / $b" | bc)"
+echo "256 MiB download, 1 client, MB/s: update-server $((a / 1000000)), nginx $((b / 1000000)), ratio $(echo "scale=2; $a / $b" | bc)"
 
-rss() { awk '/VmRSS/ {print $2}' "/proc/$server_pid/status"; }
-before=$(rss)
-clients=()
+# parallel PORT COUNT [CURL OPTIONS]: COUNT downloads at once; prints the total MB/s, and says
+# and fails when one did not bring the whole file.
+size=$(stat -c %s "$release/big.exe")
+parallel() {
+  local port=$1 count=$2 clients=() started n
+  shift 2
+  started=$(date +%s.%N)
+  rm -f "$work"/client-*
+  for n in $(seq 1 "$count"); do
+    curl -s -o /dev/null --max-time 180 "$@" -w '%{size_download}\n' "http://127.0.0.1:$port/$path" >"$work/client-$n" &
+    clients+=($!)
+  done
+  wait "${clients[@]}" 2>/dev/null || true
+  for n in $(seq 1 "$count"); do
+    [ "$(cat "$work/client-$n")" = "$size" ] || { echo "client $n on port $port got $(cat "$work/client-$n") of $size bytes" >&2; exit 1; }
+  done
+  echo "scale=0; $count * $size / 1000000 / ($(date +%s.%N) - $started)" | bc
+}
+a=0 b=0
+for _ in 1 2 3; do
+  a=$(higher "$a" "$(parallel $ours 20)")
+  b=$(higher "$b" "$(parallel $theirs 20)")
+done
+echo "256 MiB download, 20 clients at once (best of 3), MB/s in all: update-server $a, nginx $b, ratio $(echo "scale=2; $a / $b" | bc)"
+stop_both
+
+pss() { awk '/^Pss:/ {print $2}' "/proc/$server_pid/smaps_rollup"; }
+# memory CLIENTS [SERVER OPTIONS]: the server's PSS idle and at most while CLIENTS download.
+memory() {
+  local count=$1 clients=() peak before n now running c
+  shift
+  "$server" --listen 127.0.0.1:$ours --store "$work/store" "$@" "$release" >"$work/server.log" 2>&1 &
+  server_pid=$!
+  pids+=("$server_pid")
+  for _ in $(seq 1 100); do curl -sf "http://127.0.0.1:$ours/freeUpdate/isweb.asp" >/dev/null && break; sleep 0.1; done
+  before=$(pss)
+  peak=$before
+  for n in $(seq 1 "$count"); do
+    curl -s -o /dev/null --max-time 120 --limit-rate 40M "http://127.0.0.1:$ours/$path" &
+    clients+=($!)
+  done
+  for _ in $(seq 1 150); do
+    now=$(pss)
+    ((now > peak)) && peak=$now
+    running=0
+    for c in "${clients[@]}"; do kill -0 "$c" 2>/dev/null && running=1 && break; done
+    ((running)) || break
+    sleep 0.2
+  done
+  kill "${clients[@]}" 2>/dev/null || true
+  wait "${clients[@]}" 2>/dev/null || true
+  kill "$server_pid"
+  wait "$server_pid" 2>/dev/null || true
+  echo "$before KiB idle, at most $peak KiB"
+}
+echo "PSS of update-server, 50 clients downloading: $(memory 50)"
+echo "PSS of update-server, 20 clients downloading with --rate-limit 20000000: $(memory 20 --rate-limit 20000000)"
+
+# Publishing a new 256 MiB program while update.asp is asked without a pause.
+"$server" --listen 127.0.0.1:$ours --store "$work/store" "$release" >"$work/server.log" 2>&1 &
+server_pid=$!
+pids+=("$server_pid")
+for _ in $(seq 1 100); do curl -sf "http://127.0.0.1:$ours/freeUpdate/isweb.asp" >/dev/null && break; sleep 0.1; done
+grow "$other" "$release/big.exe.part"
+latency() {  # the file wrk wrote: p50, p99, max
+  echo "p50 $(awk '$1 == "50%" {print $2}' "$1"), p99 $(awk '$1 == "99%" {print $2}' "$1")," \
+    "max $(awk '$1 == "Latency" {print $4}' "$1")"
+}
+wrk -t1 -c10 -d10s --latency "http://127.0.0.1:$ours/freeUpdate/update.asp?action=Auto" >"$work/quiet"
+echo "update.asp latency, nothing published: $(latency "$work/quiet")"
+wrk -t1 -c10 -d20s --latency "http://127.0.0.1:$ours/freeUpdate/update.asp?action=Auto" >"$work/latency" &
+wrk_pid=$!
+sleep 1
+mv "$release/big.exe.part" "$release/big.exe"
+wait "$wrk_pid"
+checked=$(grep -o 'checked in [0-9]* ms' "$work/server.log" || echo "not checked within the run")
+echo "update.asp latency during a 256 MiB publish ($checked): $(latency "$work/latency")"
+
+# Load test: 20 clients at 10 MB/s, each fetching the file twice back to back.
+path=$(curl -s "http://127.0.0.1:$ours/freeUpdate/update.asp?action=Auto" | cut -d'#' -f3 | sed 's|^http://[^/]*/||')
 started=$SECONDS
-for n in $(seq 1 50); do
-  curl -s -o /dev/null --limit-rate 40M -w '%{size_download}\n' "http://127.0.0.1:$ours/$path" >"$work/client-$n" &
-  clients+=($!)
+load=()
+for n in $(seq 1 20); do
+  (for round in 1 2; do
+     curl -s -o /dev/null --max-time 90 --limit-rate 10M -w '%{size_download}\n' "http://127.0.0.1:$ours/$path" || true
+   done) >"$work/load-$n" &
+  load+=($!)
 done
-peak=$before
-for _ in $(seq 1 100); do
-  now=$(rss)
-  ((now > peak)) && peak=$now
-  running=0
-  for c in "${clients[@]}"; do kill -0 "$c" 2>/dev/null && running=1 && break; done
-  ((running)) || break
-  sleep 0.2
+wait "${load[@]}" || true
+whole=0
+for n in $(seq 1 20); do
+  for got in $(cat "$work/load-$n"); do [ "$got" = "$size" ] && whole=$((whole + 1)); done
 done
-wait "${clients[@]}" 2>/dev/null || true
-bytes=$(cat "$work"/client-* | awk '{s += $1} END {printf "%.0f", s}')
-echo "resident memory of update-server: $before KiB idle, at most $peak KiB while 50 clients" \
-  "downloaded $((bytes / 1048576)) MiB in all over $((SECONDS - started)) s"
+echo "load test: $whole of 40 downloads whole (20 clients at 10 MB/s, twice each) in $((SECONDS - started)) s"
+[ "$whole" = 40 ] || { echo "load test: some downloads were cut" >&2; exit 1; }

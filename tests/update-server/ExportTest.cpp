@@ -28,7 +28,9 @@ int FreePort() {
     return ntohs(address.sin_port);
 }
 
-int Shell(const std::string& command) { return std::system(command.c_str()); }
+int Shell(const std::string& command) {
+    return std::system(command.c_str());
+}
 
 // nginx with the exported server block, as a daemon whose files all live in `folder`.
 class Nginx {
@@ -39,17 +41,19 @@ public:
                    // Started by root, nginx's workers would run as "nobody", who cannot
                    // read a private temporary folder.
                    std::string(getuid() == 0 ? "user root;\n" : "") +
-                   "daemon on;\nworker_processes 1;\npid " + f + "/nginx.pid;\nerror_log " + f +
+                       "daemon on;\nworker_processes 1;\npid " + f + "/nginx.pid;\nerror_log " + f +
                        "/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n"
-                       "  client_body_temp_path " + f + "/body;\n  proxy_temp_path " + f +
-                       "/proxy;\n  fastcgi_temp_path " + f + "/fastcgi;\n  uwsgi_temp_path " + f +
-                       "/uwsgi;\n  scgi_temp_path " + f + "/scgi;\n  include " +
-                       serverBlock.string() + ";\n}\n");
-        m_started = Shell(std::string(NGINX_PROGRAM) + " -c " + f + "/nginx.conf -p " + f + " 2>&1") == 0;
+                       "  client_body_temp_path " +
+                       f + "/body;\n  proxy_temp_path " + f + "/proxy;\n  fastcgi_temp_path " + f +
+                       "/fastcgi;\n  uwsgi_temp_path " + f + "/uwsgi;\n  scgi_temp_path " + f +
+                       "/scgi;\n  include " + serverBlock.string() + ";\n}\n");
+        m_started =
+            Shell(std::string(NGINX_PROGRAM) + " -c " + f + "/nginx.conf -p " + f + " 2>&1") == 0;
     }
     ~Nginx() {
-        if (m_started) Shell(std::string(NGINX_PROGRAM) + " -c " + m_folder.string() + "/nginx.conf -p " +
-                           m_folder.string() + " -s stop 2>&1");
+        if (m_started)
+            Shell(std::string(NGINX_PROGRAM) + " -c " + m_folder.string() + "/nginx.conf -p " +
+                  m_folder.string() + " -s stop 2>&1");
     }
     bool Started() const { return m_started; }
 
@@ -64,18 +68,22 @@ TEST(Export, NginxServingTheExportAnswersLikeTheServer) {
     TempFolder place;
     const fs::path release = place.Path() / "release", out = place.Path() / "export";
     WriteRelease(release, Fixture("v2_0_1_5.exe"));
-    // Signed: the record is signed once and both answer with it.
-    const std::string key = std::string(" --signing-key ") + TEST_SIGNING_KEY;
+    // Signed: the record is signed once, kept outside the release folder (which a server may
+    // only read), and both answer with it.
+    const fs::path records = place.Path() / "signed-records.txt";
+    const std::string key =
+        std::string(" --signing-key ") + TEST_SIGNING_KEY + " --signed-records " + records.string();
     const int port = FreePort();
     const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
     ASSERT_EQ(Shell(std::string(UPDATE_SERVER_PROGRAM) + " export" + key + " --public-url " + base +
-                  " --listen 127.0.0.1:" + std::to_string(port) + " " + release.string() + " " +
-                  out.string()),
+                    " --listen 127.0.0.1:" + std::to_string(port) + " " + release.string() + " " +
+                    out.string()),
               0);
     Nginx nginx(place.Path(), out / "nginx-server.conf");
     ASSERT_TRUE(nginx.Started()) << ReadBytes(place.Path() / "error.log");
     ServerProcess server({"--listen", "127.0.0.1:0", "--public-url", base, "--signing-key",
-                          TEST_SIGNING_KEY, release.string()});
+                          TEST_SIGNING_KEY, "--signed-records", records.string(),
+                          release.string()});
     ASSERT_TRUE(server.WaitUntilListening());
 
     const std::string program = "/download/2.0.1.5/Tanvik%E4%BD%93%E9%AA%8C%E7%89%88.exe";
@@ -112,7 +120,11 @@ TEST(Export, NginxServingTheExportAnswersLikeTheServer) {
                                    "Cache-Control", "Content-Encoding"})
             EXPECT_EQ(theirs.Header(header), ours.Header(header)) << header;
     }
-    EXPECT_NE(Get(port, "/freeUpdate/update.asp?action=Auto").body.find(";sig="), std::string::npos);
+    EXPECT_NE(Get(port, "/freeUpdate/update.asp?action=Auto").body.find(";sig="),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(release / "signed-records.txt"));
+    EXPECT_NE(ReadBytes(records).find(Get(port, "/freeUpdate/update.asp?action=Auto").body),
+              std::string::npos);
     const std::string block = ReadBytes(out / "nginx-server.conf");
     EXPECT_NE(block.find("gzip off"), std::string::npos);
 }

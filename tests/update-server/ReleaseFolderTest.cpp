@@ -13,6 +13,19 @@ TEST(ReleaseFolder, VersionIsTheFixedFileVersionOrSaysWhyNot) {
     WriteBytes(folder.Path() / "text.exe", "MZ this is only text");
     const std::string whole = ReadBytes(Fixture("v1_0_10_0.exe"));
     WriteBytes(folder.Path() / "half.exe", whole.substr(0, whole.size() / 2));
+    // The fixtures end in their COFF symbol table and its string table, past every section.
+    WriteBytes(folder.Path() / "strings cut.exe", whole.substr(0, whole.size() - 1));
+    WriteBytes(folder.Path() / "symbols cut.exe", whole.substr(0, whole.size() - 6000));
+    // A certificate table said to lie past the end of the file.
+    std::string signedOne = whole;
+    const uint32_t pe = static_cast<unsigned char>(whole[0x3C]) | static_cast<unsigned char>(whole[0x3D]) << 8;
+    const size_t certificate = pe + 24 + 112 + 8 * 4;  // PE32+ data directory 4
+    const uint32_t at = static_cast<uint32_t>(whole.size()), size = 1024;
+    for (int i = 0; i < 4; ++i) {
+        signedOne[certificate + i] = static_cast<char>(at >> (8 * i));
+        signedOne[certificate + 4 + i] = static_cast<char>(size >> (8 * i));
+    }
+    WriteBytes(folder.Path() / "certificate cut.exe", signedOne);
     const struct {
         fs::path program;
         const char* version;
@@ -24,6 +37,10 @@ TEST(ReleaseFolder, VersionIsTheFixedFileVersionOrSaysWhyNot) {
         {Fixture("unversioned.exe"), "", "no version"},
         {folder.Path() / "text.exe", "", "not a Windows program"},
         {folder.Path() / "half.exe", "", "cut short"},
+        {folder.Path() / "strings cut.exe", "", "cut short"},
+        {folder.Path() / "symbols cut.exe", "", "cut short"},
+        {folder.Path() / "certificate cut.exe", "", "cut short"},
+        {GrownProgram(folder.Path(), "v2_0_1_5.exe", whole.size() + 4096), "2.0.1.5", ""},
         {folder.Path() / "missing.exe", "", "no such file"},
     };
     for (const auto& c : cases) {

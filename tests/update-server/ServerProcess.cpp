@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,13 +25,16 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 int MillisecondsLeft(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
 }  // namespace
 
-fs::path Fixture(const std::string& name) { return fs::path(FIXTURE_DIR) / name; }
+fs::path Fixture(const std::string& name) {
+    return fs::path(FIXTURE_DIR) / name;
+}
 
 std::string ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -51,6 +55,14 @@ TempFolder::TempFolder() {
 TempFolder::~TempFolder() {
     std::error_code ignored;
     fs::remove_all(m_path, ignored);
+}
+
+fs::path GrownProgram(const fs::path& folder, const std::string& fixture, size_t size) {
+    std::string bytes = ReadBytes(Fixture(fixture));
+    bytes.resize(size, '\x5a');
+    const fs::path program = folder / ("grown-" + fixture);
+    WriteBytes(program, bytes);
+    return program;
 }
 
 void WriteRelease(const fs::path& folder, const fs::path& program, bool paused,
@@ -114,6 +126,17 @@ Response Exchange(int port, const std::string& request, int timeoutMs) {
     return response;
 }
 
+bool ReadUntilClosed(int sock, std::string& received, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    char chunk[65536];
+    for (pollfd ready{sock, POLLIN, 0}; ::poll(&ready, 1, MillisecondsLeft(deadline)) > 0;) {
+        const ssize_t got = ::recv(sock, chunk, sizeof chunk, 0);
+        if (got <= 0) return true;
+        received.append(chunk, static_cast<size_t>(got));
+    }
+    return false;
+}
+
 Response Get(int port, const std::string& target, const std::string& extraHeaders,
              const char* method) {
     return Exchange(port, std::string(method) + " " + target +
@@ -121,7 +144,7 @@ Response Get(int port, const std::string& target, const std::string& extraHeader
                               extraHeaders + "\r\n");
 }
 
-ServerProcess::ServerProcess(std::vector<std::string> arguments) {
+ServerProcess::ServerProcess(std::vector<std::string> arguments, unsigned long maxFiles) {
     arguments.insert(arguments.begin(), UPDATE_SERVER_PROGRAM);
     std::vector<char*> argv;
     for (std::string& word : arguments) argv.push_back(word.data());
@@ -132,8 +155,15 @@ ServerProcess::ServerProcess(std::vector<std::string> arguments) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, output[1], 1);
     const std::string errors = (m_logs.Path() / "stderr").string();
-    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    // The child inherits the limit; this test process gets its own back at once.
+    rlimit own{};
+    ::getrlimit(RLIMIT_NOFILE, &own);
+    const rlimit child{maxFiles, own.rlim_max};  // a hard limit lowered would stay lowered
+    if (maxFiles != 0) ::setrlimit(RLIMIT_NOFILE, &child);
     if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
+    if (maxFiles != 0) ::setrlimit(RLIMIT_NOFILE, &own);
     posix_spawn_file_actions_destroy(&actions);
     ::close(output[1]);
     m_stdout = output[0];
@@ -178,6 +208,8 @@ int ServerProcess::Stop(int signal, int timeoutMs) {
     return -1;
 }
 
-std::string ServerProcess::Errors() const { return ReadBytes(m_logs.Path() / "stderr"); }
+std::string ServerProcess::Errors() const {
+    return ReadBytes(m_logs.Path() / "stderr");
+}
 
 }  // namespace testing_vendor

@@ -29,6 +29,8 @@ private:
     fs::path m_path;
 };
 
+// A copy of a fixture program grown to `size` bytes by data after its sections (an overlay).
+fs::path GrownProgram(const fs::path& folder, const std::string& fixture, size_t size);
 // A release folder: release.ini, the program and notes.
 void WriteRelease(const fs::path& folder, const fs::path& program, bool paused = false,
                   const std::string& name = "Tanvik体验版.exe");
@@ -52,20 +54,25 @@ struct Response {
 int Connect(int port);
 // Sends `request` as it is and reads until the server closes (at most `timeoutMs`).
 Response Exchange(int port, const std::string& request, int timeoutMs = 5000);
+// Reads from `sock` until it closes or `timeoutMs` pass; false on the time running out.
+bool ReadUntilClosed(int sock, std::string& received, int timeoutMs);
 // A GET or HEAD with Connection: close and extra header lines.
 Response Get(int port, const std::string& target, const std::string& extraHeaders = "",
              const char* method = "GET");
 
 // update-server with the given arguments; it is asked to stop (SIGTERM) when destroyed.
+// `maxFiles` (when not 0) is its descriptor limit, as `ulimit -n` sets it.
 class ServerProcess {
 public:
-    explicit ServerProcess(std::vector<std::string> arguments);
+    explicit ServerProcess(std::vector<std::string> arguments, unsigned long maxFiles = 0);
     ~ServerProcess();
     // Waits for "listening at ..." (true) or the program's end (false).
     bool WaitUntilListening();
-    // Sends `signal`; the exit status once ended within `timeoutMs`, -1 otherwise.
+    // Sends `signal` (0: none, only waits); the exit status once ended within `timeoutMs`, -1
+    // otherwise.
     int Stop(int signal = 15 /* SIGTERM */, int timeoutMs = 5000);
     int Port() const { return m_port; }
+    pid_t Pid() const { return m_pid; }
     const std::string& Base() const { return m_base; }
     // What the program wrote to stderr (complete once it has ended).
     std::string Errors() const;

@@ -8,8 +8,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <memory>
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <thread>
 
 #include "ServerProcess.h"
 
@@ -24,8 +30,8 @@ protected:
     void SetUp() override {
         WriteRelease(m_release, Fixture("v2_0_1_5.exe"));
         m_server = std::make_unique<ServerProcess>(std::vector<std::string>{
-            "--listen", "127.0.0.1:0", "--request-limit", "1", "--poll", "0.1",
-            "--keep-previous", "2", "--store", m_store.string(), m_release.string()});
+            "--listen", "127.0.0.1:0", "--request-limit", "1", "--poll", "0.1", "--keep-previous",
+            "2", "--store", m_store.string(), m_release.string()});
         ASSERT_TRUE(m_server->WaitUntilListening()) << m_server->Errors();
         m_program = ReadBytes(Fixture("v2_0_1_5.exe"));
     }
@@ -49,6 +55,12 @@ protected:
     std::unique_ptr<ServerProcess> m_server;
     std::string m_program;
 };
+
+bool HoldsCopies(const fs::path& store) {
+    for (const auto& entry : fs::recursive_directory_iterator(store))
+        if (entry.is_regular_file() && entry.path().filename() != "store.lock") return true;
+    return false;
+}
 
 bool IsAscii(const std::string& text) {
     for (const char c : text)
@@ -79,9 +91,8 @@ TEST_F(Served, EachReplyIsPlainAndNotKept) {
         EXPECT_EQ(r.body, c.body);
         EXPECT_TRUE(IsAscii(r.body));
         EXPECT_EQ(r.Header("Content-Type"), c.type);
-        EXPECT_EQ(r.Header("Content-Length"), std::to_string(c.method == std::string("HEAD")
-                                                                  ? record.size()
-                                                                  : c.body.size()));
+        EXPECT_EQ(r.Header("Content-Length"),
+                  std::to_string(c.method == std::string("HEAD") ? record.size() : c.body.size()));
         EXPECT_EQ(r.Header("Cache-Control"), "no-cache, no-store, must-revalidate");
     }
     const Response notes = Ask("/freeUpdate/log.asp");
@@ -92,8 +103,13 @@ TEST_F(Served, EachReplyIsPlainAndNotKept) {
 
 TEST_F(Served, TheProgramComesWholeOrInRangesAndNeverEncoded) {
     const std::string size = std::to_string(m_program.size());
-    const std::string etag = Ask(kProgramPath, "", "HEAD").Header("ETag");
+    const Response head = Ask(kProgramPath, "", "HEAD");
+    const std::string etag = head.Header("ETag"), modified = head.Header("Last-Modified");
     ASSERT_FALSE(etag.empty());
+    std::tm parts{};
+    ASSERT_NE(strptime(modified.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &parts), nullptr) << modified;
+    char asctime[64];
+    std::strftime(asctime, sizeof asctime, "%a %b %e %H:%M:%S %Y", &parts);
     const struct {
         std::string headers;
         const char* method;
@@ -117,6 +133,17 @@ TEST_F(Served, TheProgramComesWholeOrInRangesAndNeverEncoded) {
         {"Range: bytes=0-9\r\nIf-Range: \"other\"\r\n", "GET", 200, m_program, ""},
         {"If-None-Match: " + etag + "\r\n", "GET", 304, "", ""},
         {"If-None-Match: \"other\"\r\n", "GET", 200, m_program, ""},
+        {"Range: BYTES=0-9\r\n", "GET", 206, m_program.substr(0, 10), "bytes 0-9/" + size},
+        {"If-Match: \"other\", " + etag + "\r\n", "GET", 200, m_program, ""},
+        {"If-Match: \"other\"\r\n", "GET", 412, "", ""},
+        {"If-Match: W/" + etag + "\r\n", "GET", 412, "", ""},
+        {"If-Unmodified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n", "GET", 412, "", ""},
+        {"If-Unmodified-Since: Sunday, 06-Nov-94 08:49:37 GMT\r\n", "GET", 412, "", ""},
+        {"If-Unmodified-Since: " + modified + "\r\n", "GET", 200, m_program, ""},
+        {"If-Modified-Since: " + modified + "\r\n", "GET", 304, "", ""},
+        {"If-Modified-Since: " + std::string(asctime) + "\r\n", "GET", 304, "", ""},
+        {"If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT\r\n", "GET", 200, m_program, ""},
+        {"If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n", "GET", 200, m_program, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.headers + c.method);
@@ -150,11 +177,30 @@ TEST_F(Served, BadOrSlowRequestsAreRefusedOrCutOff) {
         {"backslash", "GET /download/2.0.1.5/..%5C..%5Crelease.ini" + get, 400},
         {"NUL", "GET /freeUpdate/isweb.asp%00.txt" + get, 400},
         {"another release file", "GET /download/2.0.1.5/release.ini" + get, 404},
-        {"unknown version", "GET /download/9.9.9.9/Tanvik%E4%BD%93%E9%AA%8C%E7%89%88.exe" + get, 404},
+        {"unknown version", "GET /download/9.9.9.9/Tanvik%E4%BD%93%E9%AA%8C%E7%89%88.exe" + get,
+         404},
         {"garbage", "HELLO\r\n\r\n", 400},
-        {"method", "DELETE /freeUpdate/isweb.asp" + get, 501},
+        {"other method", "DELETE /freeUpdate/isweb.asp" + get, 405},
+        {"POST", "POST /freeUpdate/isweb.asp HTTP/1.1\r\nHost: a\r\nContent-Length: 2\r\n\r\nab",
+         405},
+        {"blank before colon", "GET /freeUpdate/isweb.asp HTTP/1.1\r\nHost : a\r\n\r\n", 400},
+        {"two lengths",
+         "GET /freeUpdate/isweb.asp HTTP/1.1\r\nHost: a\r\nContent-Length: 1\r\nContent-Length: "
+         "2\r\n\r\nab",
+         400},
+        {"two hosts", "GET /freeUpdate/isweb.asp HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", 400},
+        {"HTTP/1.1 without Host", "GET /freeUpdate/isweb.asp HTTP/1.1\r\nConnection: close\r\n\r\n",
+         400},
+        {"folded header", "GET /freeUpdate/isweb.asp HTTP/1.1\r\nHost: a\r\nX-A: b\r\n c\r\n\r\n",
+         400},
+        {"HTTP/2.0", "GET /freeUpdate/isweb.asp HTTP/2.0\r\nHost: a\r\n\r\n", 505},
+        {"HTTP/3.1", "GET /freeUpdate/isweb.asp HTTP/3.1\r\nHost: a\r\n\r\n", 505},
+        {"HTTP/1.0 without Host", "GET /freeUpdate/isweb.asp HTTP/1.0\r\n\r\n", 200},
+        {"unknown method", "FETCH /freeUpdate/isweb.asp" + get, 405},
+        {"long address", "GET /freeUpdate/isweb.asp?" + std::string(5000, 'a') + get, 414},
         {"oversized header",
-         "GET /freeUpdate/isweb.asp HTTP/1.1\r\nX-Big: " + std::string(20000, 'a') + get.substr(9), 400},
+         "GET /freeUpdate/isweb.asp HTTP/1.1\r\nX-Big: " + std::string(20000, 'a') + get.substr(9),
+         400},
         {"sends nothing", "", 0},
         {"half a request", "GET /freeUpdate/isweb.asp HTTP/1.1\r\nHost: a\r\n", 0},
     };
@@ -163,30 +209,52 @@ TEST_F(Served, BadOrSlowRequestsAreRefusedOrCutOff) {
         const Response r = Exchange(m_server->Port(), c.request, 5000);
         EXPECT_EQ(r.status, c.status);
         EXPECT_LT(r.seconds, 4.0) << "not cut off";
+        EXPECT_EQ(r.Header("Allow"), r.status == 405 ? "GET, HEAD" : "");
+        EXPECT_EQ(r.Header("Date").empty(), r.status == 0);
     }
     EXPECT_EQ(Ask("/freeUpdate/isweb.asp").body, "true") << "still serving after all that";
 }
 
-TEST_F(Served, AClientDrippingItsRequestIsCutOffAtTheDeadline) {
-    const int sock = Connect(m_server->Port());
-    ASSERT_GE(sock, 0);
-    const std::string start = "GET /freeUpdate/isweb.asp HTTP/1.1\r\nHost: a\r\nX-Slow: ";
-    ::send(sock, start.data(), start.size(), MSG_NOSIGNAL);
-    const auto begin = std::chrono::steady_clock::now();
-    bool closed = false;
-    // One byte each 100 ms: never silent for long, but never done either.
-    for (int i = 0; i < 40 && !closed; ++i) {
-        closed = ::send(sock, "a", 1, MSG_NOSIGNAL) < 0;
-        pollfd ready{sock, POLLIN, 0};
-        char byte;
-        if (!closed && ::poll(&ready, 1, 100) > 0) closed = ::recv(sock, &byte, 1, 0) <= 0;
+// Every request has the deadline: the first one, and each one after on a kept-alive
+// connection.
+TEST_F(Served, AClientDrippingARequestIsCutOffAtTheDeadline) {
+    const std::string whole = "GET /freeUpdate/isweb.asp HTTP/1.1\r\nHost: a\r\n\r\n";
+    for (const int answered : {0, 1, 3}) {
+        SCOPED_TRACE(std::to_string(answered) + " requests answered before");
+        const int sock = Connect(m_server->Port());
+        ASSERT_GE(sock, 0);
+        for (int i = 0; i < answered; ++i) {
+            ::send(sock, whole.data(), whole.size(), MSG_NOSIGNAL);
+            std::string reply;
+            for (int tries = 0; tries < 50 && !reply.ends_with("true"); ++tries) {
+                pollfd ready{sock, POLLIN, 0};
+                char chunk[4096];
+                if (::poll(&ready, 1, 100) > 0) {
+                    const ssize_t got = ::recv(sock, chunk, sizeof chunk, 0);
+                    if (got <= 0) break;
+                    reply.append(chunk, static_cast<size_t>(got));
+                }
+            }
+            ASSERT_TRUE(reply.ends_with("true")) << reply;
+        }
+        const std::string start = "GET /freeUpdate/isweb.asp HTTP/1.1\r\nHost: a\r\nX-Slow: ";
+        ::send(sock, start.data(), start.size(), MSG_NOSIGNAL);
+        const auto begin = std::chrono::steady_clock::now();
+        bool closed = false;
+        // One byte each 100 ms: never silent for long, but never done either.
+        for (int i = 0; i < 40 && !closed; ++i) {
+            closed = ::send(sock, "a", 1, MSG_NOSIGNAL) < 0;
+            pollfd ready{sock, POLLIN, 0};
+            char byte;
+            if (!closed && ::poll(&ready, 1, 100) > 0) closed = ::recv(sock, &byte, 1, 0) <= 0;
+        }
+        ::close(sock);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        EXPECT_TRUE(closed);
+        EXPECT_GT(seconds, 0.5);
+        EXPECT_LT(seconds, 3.0);
     }
-    ::close(sock);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    EXPECT_TRUE(closed);
-    EXPECT_GT(seconds, 0.5);
-    EXPECT_LT(seconds, 3.0);
 }
 
 TEST_F(Served, APublishedReleaseIsTakenWithoutARestartAndTheOldOneStaysForAWhile) {
@@ -199,27 +267,348 @@ TEST_F(Served, APublishedReleaseIsTakenWithoutARestartAndTheOldOneStaysForAWhile
     // A copy written in place, half done: never taken, the checked release goes on.
     const std::string other = ReadBytes(Fixture("v1_0_10_0.exe"));
     WriteBytes(m_release / "Tanvik体验版.exe", other.substr(0, other.size() / 2));
-    usleep(600000);
+    usleep(2600000);  // checked once it has stayed the same for 2 s
     EXPECT_TRUE(WaitForRecord("#2.0.2.0#"));
     EXPECT_TRUE(Ask(newPath).body == ReadBytes(Fixture("v2_0_2_0.exe")));
 
     // The pause switch, and the previous release gone after --keep-previous (2 s).
     WriteRelease(m_release, Fixture("v2_0_2_0.exe"), true);
-    for (int i = 0; i < 60 && !Ask("/freeUpdate/isweb.asp").body.empty(); ++i) usleep(50000);
+    for (int i = 0; i < 100 && !Ask("/freeUpdate/isweb.asp").body.empty(); ++i) usleep(50000);
     EXPECT_EQ(Ask("/freeUpdate/isweb.asp").body, "");
     for (int i = 0; i < 60 && Ask(kProgramPath).status != 404; ++i) usleep(100000);
     EXPECT_EQ(Ask(kProgramPath).status, 404);
     EXPECT_NE(m_server->Errors().find("not taken"), std::string::npos) << m_server->Errors();
 }
 
+// An address never serves other bytes; a link is followed only to a file inside the folder.
+TEST_F(Served, NewBytesUnderTheSameVersionGetAnAddressOfTheirOwnAndLinksStayInTheFolder) {
+    const fs::path grown = GrownProgram(m_place.Path(), "v2_0_1_5.exe", m_program.size() + 4096);
+    Publish(m_release, grown);
+    std::string record = kProgramPath;
+    for (int i = 0; i < 100 && record.find(kProgramPath.substr(1)) != std::string::npos; ++i) {
+        usleep(50000);
+        record = Ask("/freeUpdate/update.asp?action=Auto").body;
+    }
+    ASSERT_TRUE(record.starts_with("#2.0.1.5#" + m_server->Base() + "download/2.0.1.5/")) << record;
+    ASSERT_EQ(record.find(kProgramPath.substr(1)), std::string::npos) << "the same address";
+    const size_t from = record.find("download/");
+    std::string newPath = "/";
+    newPath.append(record, from, record.size() - 1 - from);
+    EXPECT_TRUE(Ask(newPath).body == ReadBytes(grown)) << newPath;
+    EXPECT_TRUE(Ask(kProgramPath).body == m_program) << "the old address serves other bytes";
+
+    const struct {
+        const char* name;
+        fs::path target;
+        bool taken;
+    } links[] = {{"out of the folder", m_place.Path() / "outside.exe", false},
+                 {"inside the folder", m_release / "inside.exe", true}};
+    for (const auto& link : links) {
+        SCOPED_TRACE(link.name);
+        fs::copy_file(Fixture("v2_0_2_0.exe"), link.target);
+        fs::create_symlink(link.target, m_release / "link.part");
+        fs::rename(m_release / "link.part", m_release / "Tanvik体验版.exe");
+        usleep(2800000);
+        EXPECT_EQ(WaitForRecord("#2.0.2.0#"), link.taken);
+    }
+    // Long after the first bytes went (--keep-previous 2), their address still serves no other.
+    const fs::path third = m_place.Path() / "third.exe";
+    WriteBytes(third, ReadBytes(Fixture("v2_0_1_5.exe")) + std::string(8192, 'c'));
+    Publish(m_release, third);
+    EXPECT_TRUE(WaitForRecord("#2.0.1.5#"));
+    EXPECT_EQ(Ask("/freeUpdate/update.asp?action=Auto").body.find(kProgramPath.substr(1)),
+              std::string::npos);
+    EXPECT_EQ(Ask(kProgramPath).status, 404);
+    EXPECT_NE(m_server->Errors().find("is a link that leads out of the release folder"),
+              std::string::npos)
+        << m_server->Errors();
+}
+
 TEST_F(Served, SigtermAndSigintStopItCleanly) {
     EXPECT_EQ(m_server->Stop(), 0);
     EXPECT_NE(m_server->Errors().find("stopped"), std::string::npos);
-    EXPECT_TRUE(fs::is_empty(m_store)) << "checked copies were left behind";
+    EXPECT_FALSE(HoldsCopies(m_store)) << "checked copies were left behind";
 
     ServerProcess again({"--listen", "127.0.0.1:0", m_release.string()});
     ASSERT_TRUE(again.WaitUntilListening());
     ASSERT_EQ(Get(again.Port(), "/freeUpdate/isweb.asp").status, 200);
     EXPECT_EQ(again.Stop(SIGINT), 0);
     EXPECT_EQ(Get(again.Port(), "/freeUpdate/isweb.asp").status, 0);
+}
+
+namespace {
+
+// A release of a program of `size` bytes in a place of its own, and a server for it.
+struct OwnRelease {
+    explicit OwnRelease(size_t size = 0) {
+        program = size ? GrownProgram(place.Path(), "v2_0_1_5.exe", size) : Fixture("v2_0_1_5.exe");
+        WriteRelease(release, program);
+    }
+    std::vector<std::string> Arguments(std::vector<std::string> options) const {
+        options.insert(options.begin(), {"--listen", "127.0.0.1:0"});
+        if (std::find(options.begin(), options.end(), "--store") == options.end())
+            options.insert(options.end(), {"--store", store.string()});
+        options.push_back(release.string());
+        return options;
+    }
+    TempFolder place;
+    fs::path release = place.Path() / "release";
+    fs::path store = place.Path() / "store";
+    fs::path program;
+};
+
+// Reads a download on its own thread while the test signals the server.
+struct Download {
+    Download(int port, const std::string& target) : sock(Connect(port)) {
+        const std::string request =
+            "GET " + target + " HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n";
+        ::send(sock, request.data(), request.size(), MSG_NOSIGNAL);
+        reader = std::thread([this] { ReadUntilClosed(sock, received, 20000); });
+    }
+    ~Download() {
+        if (reader.joinable()) reader.join();
+        ::close(sock);
+    }
+    std::string Body() {
+        reader.join();
+        const size_t end = received.find("\r\n\r\n");
+        return end == std::string::npos ? std::string() : received.substr(end + 4);
+    }
+    int sock;
+    std::string received;
+    std::thread reader;
+};
+
+double CpuSeconds(pid_t pid) {
+    std::istringstream fields(ReadBytes("/proc/" + std::to_string(pid) + "/stat"));
+    std::string field;
+    double ticks = 0;
+    for (int i = 1; fields >> field && i <= 15; ++i)
+        if (i == 14 || i == 15) ticks += std::stod(field);  // utime, stime
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace
+
+// A reply has no deadline: a download that lasts longer than the request deadline (1 s) goes on,
+// and the kept-alive connection then serves its next request.
+TEST(LongReplies, ADownloadLastingPastTheRequestDeadlineArrivesWholeAndTheConnectionGoesOn) {
+    OwnRelease own(3 << 20);
+    ServerProcess server(own.Arguments({"--request-limit", "1", "--rate-limit", "1100000"}));
+    ASSERT_TRUE(server.WaitUntilListening()) << server.Errors();
+    const Response r =
+        Exchange(server.Port(),
+                 "GET " + kProgramPath +
+                     " HTTP/1.1\r\nHost: a\r\n\r\n"
+                     "GET /freeUpdate/isweb.asp HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n",
+                 15000);
+    EXPECT_EQ(r.status, 200);
+    const std::string program = ReadBytes(own.program);
+    EXPECT_TRUE(r.body.starts_with(program)) << r.body.size() << " bytes";
+    EXPECT_TRUE(r.body.ends_with("\r\n\r\ntrue")) << "no second reply";
+    EXPECT_GT(r.seconds, 2.0) << "the rate limit did not hold";
+}
+
+// A client that takes no byte of its download for the stall limit loses it; one download holds
+// no descriptor but its socket, the release's file being open once for all.
+TEST(LongReplies, AStalledDownloadEndsAndDownloadsShareTheOpenProgram) {
+    const size_t size = 6 << 20;  // more than the sockets' buffers hold
+    OwnRelease own(size);
+    ServerProcess server(own.Arguments({"--stall-limit", "2"}));
+    ASSERT_TRUE(server.WaitUntilListening()) << server.Errors();
+    const auto descriptors = [&] {
+        return std::distance(
+            fs::directory_iterator("/proc/" + std::to_string(server.Pid()) + "/fd"),
+            fs::directory_iterator());
+    };
+    const auto idle = descriptors();
+    // Clients that ask and then read nothing: their downloads stay under way, then stall.
+    std::vector<int> clients;
+    const std::string request = "GET " + kProgramPath + " HTTP/1.1\r\nHost: a\r\n\r\n";
+    for (int i = 0; i < 8; ++i) {
+        clients.push_back(Connect(server.Port()));
+        ::send(clients.back(), request.data(), request.size(), MSG_NOSIGNAL);
+    }
+    usleep(500000);
+    EXPECT_LE(descriptors(), idle + 8) << "more than the socket for a download";
+    usleep(3500000);
+    for (const int sock : clients) {
+        std::string received;
+        EXPECT_TRUE(ReadUntilClosed(sock, received, 3000)) << "a stalled download stayed open";
+        EXPECT_LT(received.size(), size);
+        ::close(sock);
+    }
+}
+
+TEST(Signals, SighupReadsTheReleaseFolderAgainAndTheServerGoesOn) {
+    OwnRelease own;
+    ServerProcess server(own.Arguments({"--poll", "3600"}));
+    ASSERT_TRUE(server.WaitUntilListening()) << server.Errors();
+    Publish(own.release, Fixture("v2_0_2_0.exe"));
+    ::kill(server.Pid(), SIGHUP);
+    std::string record;
+    for (int i = 0; i < 40 && record.find("#2.0.2.0#") == std::string::npos; ++i) {
+        usleep(50000);
+        record = Get(server.Port(), "/freeUpdate/update.asp?action=Auto").body;
+    }
+    EXPECT_NE(record.find("#2.0.2.0#"), std::string::npos) << record;
+    EXPECT_EQ(server.Stop(), 0) << server.Errors();
+}
+
+// SIGQUIT: no new connection, idle ones closed at once, downloads under way finish within the
+// drain time.
+TEST(Signals, SigquitLetsDownloadsUnderWayFinishWithinTheDrainTime) {
+    const struct {
+        const char* drain;
+        bool whole;
+        double atMost;  // seconds from the signal to the end
+    } cases[] = {{"30", true, 6.0}, {"0.5", false, 1.8}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("--drain ") + c.drain);
+        OwnRelease own(3 << 20);
+        ServerProcess server(own.Arguments({"--rate-limit", "1500000", "--drain", c.drain}));
+        ASSERT_TRUE(server.WaitUntilListening()) << server.Errors();
+        const int idle = Connect(server.Port());
+        Download download(server.Port(), kProgramPath);
+        usleep(300000);
+        const auto signalled = std::chrono::steady_clock::now();
+        ::kill(server.Pid(), SIGQUIT);
+        std::string ignored;
+        EXPECT_TRUE(ReadUntilClosed(idle, ignored, 1000)) << "an idle connection stayed open";
+        ::close(idle);
+        usleep(100000);
+        EXPECT_EQ(Get(server.Port(), "/freeUpdate/isweb.asp").status, 0) << "still accepting";
+        EXPECT_EQ(download.Body() == ReadBytes(own.program), c.whole);
+        EXPECT_EQ(server.Stop(0, 10000), 0) << server.Errors();  // it ends by itself
+        EXPECT_LT(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count(),
+            c.atMost);
+        EXPECT_FALSE(HoldsCopies(own.store));
+    }
+}
+
+TEST(Store, ServesOneServerAtATimeAndLosesWhatAKilledRunLeft) {
+    OwnRelease own;
+    fs::create_directories(own.store / "copies" / "7");
+    WriteBytes(own.store / "copies" / "7" / "left.exe", "left by a killed run");
+    ServerProcess first(own.Arguments({}));
+    ASSERT_TRUE(first.WaitUntilListening()) << first.Errors();
+    EXPECT_FALSE(fs::exists(own.store / "copies" / "7"));
+    ServerProcess second(own.Arguments({}));
+    EXPECT_FALSE(second.WaitUntilListening());
+    EXPECT_EQ(second.Stop(), 2);
+    EXPECT_NE(second.Errors().find("in use by another update-server"), std::string::npos)
+        << second.Errors();
+
+    // Without --store: a folder of the server's own under the state folder, locked alike.
+    const fs::path state = own.place.Path() / "state";
+    ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+    ServerProcess byDefault({"--listen", "127.0.0.1:0", own.release.string()});
+    ServerProcess again({"--listen", "127.0.0.1:0", own.release.string()});
+    ::unsetenv("XDG_STATE_HOME");
+    const bool listening = byDefault.WaitUntilListening();
+    EXPECT_NE(listening, again.WaitUntilListening()) << "two servers on one store";
+    ServerProcess& holder = listening ? byDefault : again;
+    ASSERT_TRUE(fs::is_directory(state / "update-server"));
+    const fs::path store = fs::directory_iterator(state / "update-server")->path();
+    EXPECT_TRUE(store.filename().string().starts_with("release-")) << store;
+    EXPECT_TRUE(HoldsCopies(store));
+    EXPECT_EQ(holder.Stop(), 0);
+    EXPECT_FALSE(HoldsCopies(store));
+}
+
+// At the connection cap, new clients wait in the backlog; out of descriptors, the server rests
+// instead of spinning, keeps its release and answers downloads, and recovers.
+TEST(Descriptors, TheServerKeepsToItsCapAndRidesOutExhaustion) {
+    OwnRelease own;
+    {
+        ServerProcess server(own.Arguments({"--max-connections", "4", "--request-limit", "5"}));
+        ASSERT_TRUE(server.WaitUntilListening()) << server.Errors();
+        std::vector<int> idle;
+        for (int i = 0; i < 4; ++i) idle.push_back(Connect(server.Port()));
+        usleep(200000);
+        EXPECT_EQ(
+            Exchange(server.Port(), "GET /freeUpdate/isweb.asp HTTP/1.1\r\nHost: a\r\n\r\n", 700)
+                .status,
+            0)
+            << "served past the cap";
+        ::close(idle.back());
+        idle.pop_back();
+        EXPECT_EQ(Get(server.Port(), "/freeUpdate/isweb.asp").status, 200) << "no room made";
+        for (const int sock : idle) ::close(sock);
+    }
+    ServerProcess server(
+        own.Arguments({"--max-connections", "1000", "--request-limit", "30", "--poll", "0.1"}), 48);
+    ASSERT_TRUE(server.WaitUntilListening()) << server.Errors();
+    const int early = Connect(server.Port());
+    usleep(100000);
+    std::vector<int> flood;
+    for (int i = 0; i < 80; ++i) flood.push_back(Connect(server.Port()));
+    usleep(300000);
+    // The folder changes while no file can be opened: nothing is taken, nothing dropped.
+    WriteRelease(own.release, Fixture("v2_0_1_5.exe"), true);
+    const double cpuBefore = CpuSeconds(server.Pid());
+    usleep(1500000);
+    EXPECT_LT(CpuSeconds(server.Pid()) - cpuBefore, 0.5) << "spinning";
+    const std::string request =
+        "GET " + kProgramPath + " HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n";
+    ::send(early, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string reply;
+    ReadUntilClosed(early, reply, 3000);
+    ::close(early);
+    const int status = reply.size() > 12 ? std::atoi(reply.c_str() + 9) : 0;
+    EXPECT_TRUE(status == 200 || (status == 503 && reply.find("Retry-After:") != std::string::npos))
+        << reply.substr(0, 200);
+    for (const int sock : flood) ::close(sock);
+    std::string check;
+    for (int i = 0; i < 60 && (check = Get(server.Port(), "/freeUpdate/isweb.asp").body) != ""; ++i)
+        usleep(100000);
+    EXPECT_EQ(check, "") << "the paused release was not taken after the exhaustion";
+    const std::string errors = server.Errors();
+    EXPECT_EQ(errors.find("not taken"), std::string::npos) << errors;
+    size_t reports = 0;
+    for (size_t at = 0; (at = errors.find("cannot accept", at)) != std::string::npos; ++at)
+        ++reports;
+    EXPECT_GE(reports, 1u);
+    EXPECT_LE(reports, 4u) << errors;
+}
+
+// What a vendor watches: the access log in nginx's combined format, and the metrics page.
+TEST(Watching, TheAccessLogAndTheMetricsPageTellWhatWasServed) {
+    OwnRelease own;
+    const fs::path log = own.place.Path() / "access.log";
+    ServerProcess server(
+        own.Arguments({"--access-log", log.string(), "--metrics-listen", "127.0.0.1:0"}));
+    ASSERT_TRUE(server.WaitUntilListening()) << server.Errors();
+    const std::string said = server.Errors();
+    const size_t at = said.find("metrics at http://127.0.0.1:");
+    ASSERT_NE(at, std::string::npos) << said;
+    const int metricsPort =
+        std::atoi(said.c_str() + at + std::strlen("metrics at http://127.0.0.1:"));
+    const std::string agent = "User-Agent: tester \"1\"\r\nReferer: http://a/\r\n";
+    EXPECT_EQ(Get(server.Port(), "/freeUpdate/isweb.asp", agent).status, 200);
+    EXPECT_EQ(Get(server.Port(), kProgramPath, agent).status, 200);
+    EXPECT_EQ(Get(server.Port(), "/freeUpdate/none.asp", agent).status, 404);
+    const std::string size = std::to_string(ReadBytes(own.program).size());
+    const std::string page = Get(metricsPort, "/metrics").body;
+    for (const std::string& line :
+         {std::string("update_server_requests_total{endpoint=\"isweb.asp\",status=\"200\"} 1"),
+          std::string("update_server_requests_total{endpoint=\"download\",status=\"200\"} 1"),
+          std::string("update_server_requests_total{endpoint=\"other\",status=\"404\"} 1"),
+          std::string("update_server_downloads_started_total{version=\"2.0.1.5\"} 1"),
+          std::string("update_server_downloads_completed_total{version=\"2.0.1.5\"} 1"),
+          "update_server_download_bytes_sent_total{version=\"2.0.1.5\"} " + size,
+          std::string("update_server_offered_release{version=\"2.0.1.5\"} 1"),
+          std::string("update_server_publishes_total 0"),
+          std::string("update_server_open_connections "),
+          std::string("update_server_publishes_refused_total 0")})
+        EXPECT_NE(page.find("\n" + line), std::string::npos) << line << "\n" << page;
+    EXPECT_EQ(server.Stop(), 0);
+    const std::string written = ReadBytes(log);
+    const std::regex combined(
+        R"(127\.0\.0\.1 - - \[\d\d/[A-Z][a-z]{2}/\d{4}:\d\d:\d\d:\d\d [+-]\d{4}\] "GET /freeUpdate/isweb\.asp HTTP/1\.1" 200 4 "http://a/" "tester \\x221\\x22"\n)");
+    EXPECT_TRUE(std::regex_search(written, combined)) << written;
+    EXPECT_NE(written.find("\"GET " + kProgramPath + " HTTP/1.1\" 200 " + size + " "),
+              std::string::npos);
+    EXPECT_NE(written.find("\"GET /freeUpdate/none.asp HTTP/1.1\" 404 "), std::string::npos);
 }
