@@ -1,7 +1,8 @@
 // The dialog's flat push button: an icon left of its caption, a thin raised border under
 // the mouse, a sunken border and a one-pixel shift while pressed, the embossed look when
 // disabled. It can also act as a two-state check button, show a popup menu or open an
-// address when clicked. Clicks still reach the parent as BN_CLICKED.
+// address when clicked, show bitmaps instead of icons, show its parent's background instead
+// of a face, and show a tip. Clicks still reach the parent as BN_CLICKED.
 //
 // Bind it like any control (DataExchange::Control); it makes the window owner-drawn at its
 // first message or call. All of it runs on the thread that owns the window.
