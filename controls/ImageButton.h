@@ -135,7 +135,7 @@ private:
     std::array<char, kMaxUrlBytes> m_url{};
     std::array<ImageSlot, 2> m_icons{};     // 0: hot, 1: rest
     std::array<BitmapSlot, 2> m_bitmaps{};  // 0: hot, 1: rest
-    HWND m_toolTip = nullptr;               // a window owned by the button, goes with it
+    HWND m_toolTip = nullptr;               // ours; made on the first mouse message
     HDC m_bgDC = nullptr;                   // the captured parent background, ours
     HBITMAP m_bgBitmap = nullptr;           // selected into m_bgDC, ours
     HGDIOBJ m_pOldBgBitmap = nullptr;       // what m_bgDC held before m_bgBitmap
