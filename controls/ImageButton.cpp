@@ -3,16 +3,59 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <utility>
 
 #include "CodePage.h"
+#include "MenuItemRouting.h"
 
 namespace {
 constexpr UINT kTypeMask = 0x1F;  // the BS_ type bits of a button's style
 constexpr UINT kMenuFlags = TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_NONOTIFY | TPM_RETURNCMD;
+constexpr int kMaxTipWidth = 400;
+
+bool OnThreadOf(HWND window) {
+    return GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
+}
 
 HICON LoadProgramIcon(int id) {
     return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id),
                                          IMAGE_ICON, 0, 0, LR_DEFAULTCOLOR));
+}
+
+// A bitmap's size; false when it is no bitmap.
+bool MeasureBitmap(HBITMAP bitmap, DWORD& width, DWORD& height) {
+    BITMAP info{};
+    if (!bitmap || GetObjectW(bitmap, sizeof(info), &info) != sizeof(info)) return false;
+    width = static_cast<DWORD>(info.bmWidth);
+    height = static_cast<DWORD>(info.bmHeight);
+    return true;
+}
+
+// White where the image has the transparent colour; those pixels of the image become black,
+// so that the image can be painted over what the mask leaves (SRCAND, then SRCPAINT).
+HBITMAP MakeMaskAndClear(HBITMAP image, int width, int height, COLORREF transparent) {
+    HBITMAP mask = CreateBitmap(width, height, 1, 1, nullptr);
+    HDC imageDc = CreateCompatibleDC(nullptr);
+    HDC maskDc = CreateCompatibleDC(nullptr);
+    if (mask && imageDc && maskDc) {
+        HGDIOBJ oldImage = SelectObject(imageDc, image);
+        HGDIOBJ oldMask = SelectObject(maskDc, mask);
+        SetBkColor(imageDc, transparent);
+        BitBlt(maskDc, 0, 0, width, height, imageDc, 0, 0, SRCCOPY);
+        // From a monochrome source white pixels take the background colour, black ones the
+        // text colour: black where transparent, white elsewhere, then ANDed into the image.
+        SetBkColor(imageDc, RGB(0, 0, 0));
+        SetTextColor(imageDc, RGB(255, 255, 255));
+        BitBlt(imageDc, 0, 0, width, height, maskDc, 0, 0, SRCAND);
+        SelectObject(imageDc, oldImage);
+        SelectObject(maskDc, oldMask);
+    } else if (mask) {
+        DeleteObject(mask);
+        mask = nullptr;
+    }
+    if (imageDc) DeleteDC(imageDc);
+    if (maskDc) DeleteDC(maskDc);
+    return mask;
 }
 
 // The icon's size, read from its hotspot (an icon's centre); false when it is no icon.
@@ -33,9 +76,13 @@ ImageButton::ImageButton() {
 }
 
 ImageButton::~ImageButton() {
+    if (m_bgDC && m_pOldBgBitmap) SelectObject(m_bgDC, m_pOldBgBitmap);
     ReleaseImages(true);
     if (m_hCursor) DestroyCursor(m_hCursor);
     if (m_menu.m_hMenu) m_menu.DestroyMenu();
+    if (m_bgBitmap) DeleteObject(m_bgBitmap);
+    if (m_bgDC) DeleteDC(m_bgDC);
+    if (m_toolTip && ::IsWindow(m_toolTip) && OnThreadOf(m_toolTip)) DestroyWindow(m_toolTip);
 }
 
 // Takes the window over from the template: check mode and default from its type, then
@@ -83,9 +130,38 @@ DWORD ImageButton::SetIconHandles(HICON hot, HICON rest) {
     return 0;
 }
 
+DWORD ImageButton::SetBitmaps(HBITMAP hot, COLORREF hotTransparent, HBITMAP rest,
+                              COLORREF restTransparent) {
+    ReleaseImages(true);
+    const std::pair<HBITMAP, COLORREF> given[] = {{hot, hotTransparent}, {rest, restTransparent}};
+    for (size_t index = 0; hot && index < m_bitmaps.size(); ++index) {
+        if (!given[index].first) continue;
+        BitmapSlot& slot = m_bitmaps[index];
+        slot.image = given[index].first;
+        slot.transparent = given[index].second;
+        if (!MeasureBitmap(slot.image, slot.width, slot.height)) {
+            ReleaseImages(true);
+            return 1;
+        }
+        slot.mask = MakeMaskAndClear(slot.image, static_cast<int>(slot.width),
+                                     static_cast<int>(slot.height), slot.transparent);
+        if (!slot.mask) {
+            ReleaseImages(true);
+            return 1;
+        }
+    }
+    Invalidate();
+    return 0;
+}
+
 void ImageButton::ReleaseImages(bool destroy) {
     for (ImageSlot& slot : m_icons) {
         if (destroy && slot.handle && slot.handle != GRAY_ICON) DestroyIcon(slot.handle);
+        slot = {};
+    }
+    for (BitmapSlot& slot : m_bitmaps) {
+        if (destroy && slot.image) DeleteObject(slot.image);
+        if (destroy && slot.mask) DeleteObject(slot.mask);
         slot = {};
     }
 }
@@ -121,6 +197,59 @@ void ImageButton::Invalidate() const {
     if (IsWindow()) InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 
+// Made when first needed, silent until a text is set.
+void ImageButton::EnsureToolTip() {
+    if (m_toolTip || !IsWindow()) return;
+    m_toolTip =
+        CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, m_hWnd, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!m_toolTip) return;
+    ::SendMessageW(m_toolTip, TTM_ACTIVATE, FALSE, 0);
+    ::SendMessageW(m_toolTip, TTM_SETMAXTIPWIDTH, 0, kMaxTipWidth);
+}
+
+void ImageButton::SetTooltipText(const GbkString& text) {
+    EnsurePrepared();
+    EnsureToolTip();
+    if (!m_toolTip) return;
+    const std::wstring wide = ToWide(text);
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND;  // the whole button, wherever it is moved
+    tool.hwnd = m_hWnd;
+    tool.uId = reinterpret_cast<UINT_PTR>(m_hWnd);
+    tool.lpszText = const_cast<wchar_t*>(wide.c_str());
+    if (::SendMessageW(m_toolTip, TTM_GETTOOLCOUNT, 0, 0) == 0)
+        ::SendMessageW(m_toolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    else
+        ::SendMessageW(m_toolTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    ::SendMessageW(m_toolTip, TTM_ACTIVATE, TRUE, 0);
+}
+
+// The dialog runs the system's modal loop, which hands the tip nothing: the button passes
+// its own mouse messages on.
+void ImageButton::RelayToToolTip(UINT message, WPARAM wParam, LPARAM lParam) {
+    EnsureToolTip();
+    if (!m_toolTip) return;
+    const DWORD position = GetMessagePos();
+    MSG relayed{m_hWnd,
+                message,
+                wParam,
+                lParam,
+                static_cast<DWORD>(GetMessageTime()),
+                {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))}};
+    ::SendMessageW(m_toolTip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relayed));
+}
+
+// The next paint captures the parent's background again.
+void ImageButton::DropBackground() {
+    if (m_bgDC) DeleteDC(m_bgDC);
+    if (m_bgBitmap) DeleteObject(m_bgBitmap);
+    m_bgDC = nullptr;
+    m_bgBitmap = nullptr;
+    m_pOldBgBitmap = nullptr;
+}
+
 bool ImageButton::OnReflected(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     EnsurePrepared();
     switch (message) {
@@ -141,6 +270,8 @@ bool ImageButton::OnReflected(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
 
 LRESULT ImageButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     EnsurePrepared();
+    if (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST)
+        RelayToToolTip(message, wParam, lParam);
     switch (message) {
         case WM_SETCURSOR:
             if (!m_hCursor) break;
@@ -154,6 +285,11 @@ LRESULT ImageButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_MOUSEMOVE: {
             const LRESULT result = Default(message, wParam, lParam);
             OnMouseMove(wParam, lParam);
+            return result;
+        }
+        case WM_SYSCOLORCHANGE: {
+            const LRESULT result = Default(message, wParam, lParam);
+            DropBackground();
             return result;
         }
         case WM_ACTIVATE: {
@@ -182,9 +318,18 @@ LRESULT ImageButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
             if (!VantuMenu::IsVantuMenu(menu)) break;
             return VantuMenu::HandleMenuChar(LOWORD(wParam), HIWORD(wParam), menu);
         }
-        case WM_MEASUREITEM:
+        case WM_MEASUREITEM: {
             if (OnMeasureItem(reinterpret_cast<MEASUREITEMSTRUCT*>(lParam))) return TRUE;
+            // The items of the popup menu, which the button owns while it is shown.
+            LRESULT result = 0;
+            if (RouteMenuItem(message, lParam, result)) return result;
             break;
+        }
+        case WM_DRAWITEM: {
+            LRESULT result = 0;
+            if (RouteMenuItem(message, lParam, result)) return result;
+            break;
+        }
         case BM_SETSTYLE:
             return OnSetStyle(wParam, lParam);
         case WM_MOUSELEAVE:

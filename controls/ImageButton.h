@@ -1,7 +1,8 @@
 // The dialog's flat push button: an icon left of its caption, a thin raised border under
 // the mouse, a sunken border and a one-pixel shift while pressed, the embossed look when
 // disabled. It can also act as a two-state check button, show a popup menu or open an
-// address when clicked. Clicks still reach the parent as BN_CLICKED.
+// address when clicked, show bitmaps instead of icons, show its parent's background instead
+// of a face, and show a tip. Clicks still reach the parent as BN_CLICKED.
 //
 // Bind it like any control (DataExchange::Control); it makes the window owner-drawn at its
 // first message or call. All of it runs on the thread that owns the window.
@@ -32,6 +33,13 @@ public:
         DWORD width = 0;
         DWORD height = 0;
     };
+    struct BitmapSlot {
+        HBITMAP image = nullptr;  // ours; its transparent pixels made black
+        DWORD width = 0;
+        DWORD height = 0;
+        HBITMAP mask = nullptr;  // ours; white where the image is transparent
+        COLORREF transparent = 0;
+    };
     static constexpr int kMaxUrlBytes = 260;
 
     ImageButton();
@@ -41,6 +49,11 @@ public:
     void LoadIcons(int hotIconId, int restIconId);
     // Takes both icons over (they become ours); 1 when hot is not a usable icon, else 0.
     DWORD SetIconHandles(HICON hot, HICON rest);
+    // Takes both bitmaps over (they become ours) in place of every image the button had;
+    // pixels of a bitmap's transparent colour let the face show through. Rest may be null.
+    // 1 when hot is not a usable bitmap (the button then has no image), else 0.
+    DWORD SetBitmaps(HBITMAP hot, COLORREF hotTransparent, HBITMAP rest = nullptr,
+                     COLORREF restTransparent = 0);
     void ReleaseImages(bool destroy);
     // A gray copy of icon (ours to free), black pixels kept black; null on failure.
     HICON MakeGrayIcon(HICON icon) const;
@@ -51,10 +64,14 @@ public:
     // Stores at most kMaxUrlBytes - 1 bytes, never cutting a double-byte character.
     DWORD SetClickUrl(const char* url);
     const char* GetClickUrl() const { return m_url.data(); }
+    // Shows text as the button's tip from now on (the tip stays silent until a text is set).
+    void SetTooltipText(const GbkString& text);
+    HWND GetToolTip() const { return m_toolTip; }
 
     bool IsHot() const { return m_hot; }
     bool IsCheckMode() const { return m_checkMode; }
     const ImageSlot& Icon(int slot) const { return m_icons[static_cast<size_t>(slot)]; }
+    const BitmapSlot& Bitmap(int slot) const { return m_bitmaps[static_cast<size_t>(slot)]; }
 
     // Owner drawing (ImageButtonDrawing.cpp).
     void DrawItem(const DRAWITEMSTRUCT& item);
@@ -62,7 +79,10 @@ public:
     bool OnReflected(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
     // Settings; nothing in the updater changes their defaults.
+    bool m_grayBitmapWhenDisabled = true;
     bool m_flat = true;
+    // Shows the parent's background, captured at the first paint, instead of a face.
+    bool m_transparent = false;
     bool m_drawHotBorder = true;
     bool m_focusWhenFlat = false;
     bool m_trackAlways = true;  // light up even when none of the thread's windows is active
@@ -84,6 +104,9 @@ private:
     void PassFocusOn();
     void OnClicked();
     void Invalidate() const;
+    void EnsureToolTip();
+    void RelayToToolTip(UINT message, WPARAM wParam, LPARAM lParam);
+    void DropBackground();
     LRESULT OnSetStyle(WPARAM style, LPARAM redraw);
     bool OnMeasureItem(MEASUREITEMSTRUCT* item);
 
@@ -94,6 +117,11 @@ private:
                     DWORD height, RECT& image) const;
     void DrawIconImage(HDC dc, bool hasCaption, const RECT& item, RECT& caption, bool pressed,
                        bool disabled) const;
+    void DrawBitmapImage(HDC dc, bool hasCaption, const RECT& item, RECT& caption, bool pressed,
+                         bool disabled) const;
+    void PaintParentBackground(HDC dc);
+    // Slot 0 while lit (or checked in check mode), else slot 1 where it holds an image.
+    size_t ImageSlotToDraw(bool pressed, bool restHasImage) const;
 
     bool m_prepared = false;
     bool m_hot = false;
@@ -105,5 +133,10 @@ private:
     bool m_menuShown = false;
     int m_checkValue = 0;
     std::array<char, kMaxUrlBytes> m_url{};
-    std::array<ImageSlot, 2> m_icons{};  // 0: hot, 1: rest
+    std::array<ImageSlot, 2> m_icons{};     // 0: hot, 1: rest
+    std::array<BitmapSlot, 2> m_bitmaps{};  // 0: hot, 1: rest
+    HWND m_toolTip = nullptr;               // ours; made on the first mouse message
+    HDC m_bgDC = nullptr;                   // the captured parent background, ours
+    HBITMAP m_bgBitmap = nullptr;           // selected into m_bgDC, ours
+    HGDIOBJ m_pOldBgBitmap = nullptr;       // what m_bgDC held before m_bgBitmap
 };

@@ -64,13 +64,20 @@ void ImageButton::DrawItem(const DRAWITEMSTRUCT& item) {
         Frame(dc, work, RGB(0, 0, 0));
         InflateRect(&work, -1, -1);
     }
-    DrawFace(dc, work);
+    if (m_transparent)
+        PaintParentBackground(dc);
+    else
+        DrawFace(dc, work);
     DrawEdges(dc, work);
 
     const std::wstring caption = ToWide(GetWindowText());
     RECT captionRect = item.rcItem;
     if (m_icons[0].handle)
         DrawIconImage(dc, !caption.empty(), item.rcItem, captionRect, m_pressed, m_disabled);
+    if (m_bitmaps[0].image) {
+        SetBkColor(dc, RGB(255, 255, 255));
+        DrawBitmapImage(dc, !caption.empty(), item.rcItem, captionRect, m_pressed, m_disabled);
+    }
     if (!caption.empty()) DrawCaption(dc, caption, captionRect);
 
     if ((!m_flat || m_focusWhenFlat) && m_focused) {
@@ -176,11 +183,14 @@ void ImageButton::PlaceImage(bool hasCaption, const RECT& item, RECT& caption, b
     if (pressed && !m_checkMode) OffsetRect(&image, 1, 1);
 }
 
+size_t ImageButton::ImageSlotToDraw(bool pressed, bool restHasImage) const {
+    const bool lit = m_checkMode ? pressed : (pressed || m_hot);
+    return lit || !restHasImage ? 0 : 1;
+}
+
 void ImageButton::DrawIconImage(HDC dc, bool hasCaption, const RECT& item, RECT& caption,
                                 bool pressed, bool disabled) const {
-    // The hot icon while lit (or checked), else the rest icon where there is one.
-    const bool lit = m_checkMode ? pressed : (pressed || m_hot);
-    const ImageSlot& slot = lit || !m_icons[1].handle ? m_icons[0] : m_icons[1];
+    const ImageSlot& slot = m_icons[ImageSlotToDraw(pressed, m_icons[1].handle != nullptr)];
     RECT image;
     PlaceImage(hasCaption, item, caption, pressed, slot.width, slot.height, image);
     DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(slot.handle), 0, image.left,
@@ -227,4 +237,65 @@ HICON ImageButton::MakeGrayIcon(HICON icon) const {
     if (target) DeleteDC(target);
     if (window) ReleaseDC(m_hWnd, window);
     return gray;
+}
+
+void ImageButton::DrawBitmapImage(HDC dc, bool hasCaption, const RECT& item, RECT& caption,
+                                  bool pressed, bool disabled) const {
+    const BitmapSlot& slot = m_bitmaps[ImageSlotToDraw(pressed, m_bitmaps[1].image != nullptr)];
+    RECT image;
+    PlaceImage(hasCaption, item, caption, pressed, slot.width, slot.height, image);
+    const int w = static_cast<int>(slot.width), h = static_cast<int>(slot.height);
+    HDC imageDc = CreateCompatibleDC(dc);
+    HDC maskDc = CreateCompatibleDC(dc);
+    HGDIOBJ oldImage = SelectObject(imageDc, slot.image);
+    HGDIOBJ oldMask = SelectObject(maskDc, slot.mask);
+    if (disabled && m_grayBitmapWhenDisabled) {
+        // The image over white, then embossed by the system's disabled look.
+        HDC grayDc = CreateCompatibleDC(dc);
+        HBITMAP gray = CreateCompatibleBitmap(dc, w, h);
+        HGDIOBJ oldGray = SelectObject(grayDc, gray);
+        FillSolid(grayDc, 0, 0, w, h, RGB(255, 255, 255));
+        const COLORREF oldBack = SetBkColor(grayDc, RGB(255, 255, 255));
+        BitBlt(grayDc, 0, 0, w, h, maskDc, 0, 0, SRCAND);
+        BitBlt(grayDc, 0, 0, w, h, imageDc, 0, 0, SRCPAINT);
+        SetBkColor(grayDc, oldBack);
+        SelectObject(grayDc, oldGray);
+        DeleteDC(grayDc);
+        DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(gray), 0, image.left, image.top,
+                   w, h, DST_BITMAP | DSS_DISABLED);
+        DeleteObject(gray);
+    } else {
+        // The mask's white keeps the target (background white), its black clears it (text
+        // black) for the image to be ORed in.
+        const COLORREF oldText = SetTextColor(dc, RGB(0, 0, 0));
+        BitBlt(dc, image.left, image.top, w, h, maskDc, 0, 0, SRCAND);
+        BitBlt(dc, image.left, image.top, w, h, imageDc, 0, 0, SRCPAINT);
+        SetTextColor(dc, oldText);
+    }
+    SelectObject(imageDc, oldImage);
+    SelectObject(maskDc, oldMask);
+    DeleteDC(imageDc);
+    DeleteDC(maskDc);
+}
+
+// The parent's pixels behind the button, captured once (at the first paint) and reused.
+void ImageButton::PaintParentBackground(HDC dc) {
+    RECT client;
+    GetClientRect(m_hWnd, &client);
+    const int width = Width(client), height = Height(client);
+    if (!m_bgDC) {
+        HWND parent = GetParent(m_hWnd);
+        RECT place;
+        GetWindowRect(m_hWnd, &place);
+        MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&place), 2);
+        HDC parentDc = GetDC(parent);
+        m_bgDC = CreateCompatibleDC(parentDc);
+        m_bgBitmap = CreateCompatibleBitmap(parentDc, width, height);
+        if (m_bgDC && m_bgBitmap) {
+            m_pOldBgBitmap = SelectObject(m_bgDC, m_bgBitmap);
+            BitBlt(m_bgDC, 0, 0, width, height, parentDc, place.left, place.top, SRCCOPY);
+        }
+        ReleaseDC(parent, parentDc);
+    }
+    if (m_bgDC && m_bgBitmap) BitBlt(dc, 0, 0, width, height, m_bgDC, 0, 0, SRCCOPY);
 }

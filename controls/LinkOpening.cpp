@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "CodePage.h"
+#include "ModulePath.h"
 
 namespace {
 constexpr int kShellDllNotFound = 32;  // SE_ERR_DLLNOTFOUND: the one answer that falls back
@@ -117,7 +118,18 @@ std::string OpenErrorText(int code) {
     return "Unable to open hyperlink:\n\n" + reason;
 }
 
+std::wstring ProgramBaseName() {
+    const std::wstring path = ModuleFileName();
+    const size_t slash = path.find_last_of(L"\\/");
+    std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.rfind(L'.');
+    if (dot != std::wstring::npos && dot > 0) name.erase(dot);
+    return name;
+}
+
+// The box carries the program's name, as every box of the program does.
 void ShowOpenError(HWND owner, int code) {
     HWND top = owner ? GetAncestor(owner, GA_ROOT) : nullptr;
-    MessageBoxW(top, ToWide(std::string_view(OpenErrorText(code))).c_str(), nullptr, MB_ICONEXCLAMATION);
+    MessageBoxW(top, ToWide(std::string_view(OpenErrorText(code))).c_str(),
+                ProgramBaseName().c_str(), MB_ICONEXCLAMATION);
 }

@@ -29,5 +29,8 @@ LONG ReadRegistryDefault(HKEY root, const std::wstring& subKey, std::wstring& va
 
 // "Unable to open hyperlink:\n\n" and the reason for a failed open's result code.
 std::string OpenErrorText(int code);
-// Shows that text in an exclamation box owned by owner's top-level window.
+// The running program's file name without folder and extension ("updater").
+std::wstring ProgramBaseName();
+// Shows that text in an exclamation box owned by owner's top-level window, with the
+// program's name as its caption.
 void ShowOpenError(HWND owner, int code);

@@ -50,7 +50,9 @@ public:
 
     int OsClass() const { return m_osClass; }
     bool IsClassicThemeActive();
-    // Every class but the oldest 9x: "other NT" is mostly the systems after XP.
+    // Every class but the oldest 9x. "Other NT" (1) counts: it is every NT system after XP
+    // (and Wine), and a rule of "class 2 and up" would leave today's Windows measuring menu
+    // texts without the menu font and drawing check boxes and image frames without edges.
     bool HasNewShell() const { return m_osClass != kOsOld9x; }
     bool IsXpThemed() { return m_osClass == kOsWinXp && !IsClassicThemeActive(); }
     bool UsesXpLook() { return (IsXpThemed() ? kDrawModeXpCase : kDrawModeOther) == 1; }

@@ -100,6 +100,8 @@ DWORD WINAPI BoxReader::Watch(void* self) {
             wchar_t text[1024] = {};
             GetDlgItemTextW(box, 0xFFFF, text, 1024);
             reader->m_text = text;
+            GetWindowTextW(box, text, 1024);
+            reader->m_caption = text;
             PostMessageW(box, WM_COMMAND, IDOK, 0);
             return 0;
         }

@@ -44,10 +44,13 @@ public:
     BoxReader& operator=(const BoxReader&) = delete;
     // The box's text once it has been closed; empty when none came within 5 s.
     std::wstring Text();
+    // Its caption, once Text has returned.
+    std::wstring Caption() const { return m_caption; }
 
 private:
     HANDLE m_thread = nullptr;
     DWORD m_ownerThread;
     std::wstring m_text;
+    std::wstring m_caption;
     static DWORD WINAPI Watch(void* self);
 };

@@ -207,10 +207,27 @@ TEST_F(Link, AFailedOpenBeepsShowsTheReasonAndClearsVisited) {
     };
     const Case cases[] = {
         {"file not found", nullptr, 0, L"The specified file was not found."},
+        {"out of resources", FixedShell, 0,
+         L"The operating system is out\nof memory or resources."},
+        {"path not found", FixedShell, 3, L"The specified path was not found."},
+        {"access denied", FixedShell, 5,
+         L"The operating system denied\naccess to the specified file."},
+        {"out of memory", FixedShell, 8, L"There was not enough memory to complete the operation."},
+        {"bad format", FixedShell, 11,
+         L"The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image)."},
+        {"sharing", FixedShell, 26, L"A sharing violation occurred. "},
+        {"association incomplete", FixedShell, 27,
+         L"The filename association is\nincomplete or invalid."},
+        {"DDE timeout", FixedShell, 28,
+         L"The DDE transaction could not\nbe completed because the request timed out."},
+        {"DDE failed", FixedShell, 29, L"The DDE transaction failed."},
+        {"DDE busy", FixedShell, 30,
+         L"The DDE transaction could not\nbe completed because other DDE transactions\nwere "
+         L"being processed."},
         {"no association", FixedShell, 31,
          L"There is no application associated\nwith the given filename extension."},
-        {"sharing", FixedShell, 26, L"A sharing violation occurred. "},
         {"unknown", FixedShell, 4, L"Unknown Error (4) occurred."},
+        {"unknown, negative", FixedShell, -7, L"Unknown Error (-7) occurred."},
     };
     for (const Case& c : cases) {
         m_link.MarkVisited(true);
@@ -219,8 +236,15 @@ TEST_F(Link, AFailedOpenBeepsShowsTheReasonAndClearsVisited) {
         BoxReader box;
         Click();
         EXPECT_EQ(box.Text(), std::wstring(L"Unable to open hyperlink:\n\n") + c.reason) << c.name;
+        EXPECT_EQ(box.Caption(), L"controls_tests") << c.name;  // the program's name
         EXPECT_FALSE(m_link.IsVisited()) << c.name;
     }
+    // 32 makes a click try the ".htm" command first (see LinkOpeningTest); its reason text:
+    BoxReader box;
+    ShowOpenError(m_window, 32);
+    EXPECT_EQ(box.Text(),
+              L"Unable to open hyperlink:\n\nThe specified dynamic-link library was not found.");
+    EXPECT_EQ(box.Caption(), L"controls_tests");
 }
 
 TEST(HandCursor, OnlyAModuleWithCursor106GivesOne) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <vector>
+
 #include "Canvas.h"
 #include "MenuPlatform.h"
 #include "TestMenuIds.h"
@@ -114,25 +116,146 @@ TEST(Marks, DisabledImageIsEmbossedInHighlightAndShadow) {
     }
 }
 
-TEST_F(ItemDrawing, CheckedItemWithoutImageShowsTickOrDot) {
-    // Classic look: box from (1, 3); tick at (5, 7), dot at (6, 7).
-    const COLORREF mark = GetSysColor(COLOR_MENUTEXT);
-    {
-        Canvas canvas(kWidth, kHeight);
-        Draw(canvas, 0, ODS_CHECKED);
-        EXPECT_EQ(canvas.At(5, 9), mark);
-        EXPECT_EQ(canvas.At(11, 7), mark);
-        EXPECT_EQ(canvas.At(9, 10), mark);
+// Check images 0 (unselected) and 1 (selected), each of one colour.
+HIMAGELIST MakeCheckImages(COLORREF unselected, COLORREF selected) {
+    HIMAGELIST list = ImageList_Create(16, 15, ILC_COLOR32, 2, 0);
+    for (const COLORREF colour : {unselected, selected}) {
+        Canvas image(16, 15, colour);
+        HBITMAP bitmap = CreateCompatibleBitmap(image.Dc(), 16, 15);
+        {
+            Canvas copy(1, 1);
+            HGDIOBJ old = SelectObject(copy.Dc(), bitmap);
+            BitBlt(copy.Dc(), 0, 0, 16, 15, image.Dc(), 0, 0, SRCCOPY);
+            SelectObject(copy.Dc(), old);
+        }
+        ImageList_Add(list, bitmap, nullptr);
+        DeleteObject(bitmap);
     }
+    return list;
+}
+
+TEST_F(ItemDrawing, CheckedItemWithoutImageShowsTickDotOrCheckImage) {
+    const COLORREF mark = GetSysColor(COLOR_MENUTEXT);
+    const COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT);
+    const COLORREF unselectedImage = RGB(10, 200, 90), selectedImage = RGB(200, 90, 10);
+    struct Pixel {
+        int x, y;
+        COLORREF colour;
+        bool is;  // else anything but that colour
+    };
+    struct Case {
+        const char* name;
+        int osClass;
+        UINT state;
+        bool bullet, checkImages;
+        std::vector<Pixel> pixels;
+    };
+    // Classic look: box from (1, 3), tick at (5, 7), dot at (6, 7); check images at (2, 3).
+    // XP look: a 16 x 16 box at (4, 3) with tick or dot at (9, 7); check images at (4, 4).
+    const Case cases[] = {
+        {"classic tick",
+         kOsOtherNt,
+         ODS_CHECKED,
+         false,
+         false,
+         {{5, 9, mark, true}, {11, 7, mark, true}, {9, 10, mark, true}}},
+        {"classic dot",
+         kOsOtherNt,
+         ODS_CHECKED,
+         true,
+         false,
+         {{9, 10, mark, true}, {5, 9, mark, false}, {11, 7, mark, false}}},
+        {"xp tick",
+         kOsWinXp,
+         ODS_CHECKED,
+         false,
+         false,
+         {{4, 3, highlight, true},
+          {19, 18, highlight, true},
+          {5, 4, VantuMenu::LightenColor(highlight, 0.85), true},
+          {9, 9, mark, true},
+          {15, 7, mark, true},
+          {15, 10, mark, false}}},
+        {"xp dot",
+         kOsWinXp,
+         ODS_CHECKED,
+         true,
+         false,
+         {{4, 3, highlight, true}, {12, 10, mark, true}, {15, 7, mark, false}}},
+        {"classic check image",
+         kOsOtherNt,
+         ODS_CHECKED,
+         false,
+         true,
+         {{2, 3, unselectedImage, true}, {17, 17, unselectedImage, true}, {5, 9, mark, false}}},
+        {"classic check image, selected",
+         kOsOtherNt,
+         ODS_CHECKED | ODS_SELECTED,
+         false,
+         true,
+         {{2, 3, selectedImage, true}, {17, 17, selectedImage, true}}},
+        {"xp check image",
+         kOsWinXp,
+         ODS_CHECKED,
+         false,
+         true,
+         {{4, 4, unselectedImage, true}, {19, 18, unselectedImage, true}, {9, 9, mark, false}}},
+        {"xp check image, selected",
+         kOsWinXp,
+         ODS_CHECKED | ODS_SELECTED,
+         false,
+         true,
+         {{4, 4, selectedImage, true}, {19, 18, selectedImage, true}}},
+    };
     HBITMAP bullet = CreateBitmap(8, 8, 1, 1, nullptr);
-    SetMenuItemBitmaps(menu.m_hMenu, 11, MF_BYCOMMAND, nullptr, bullet);
-    Canvas canvas(kWidth, kHeight);
-    Draw(canvas, 0, ODS_CHECKED);
-    EXPECT_EQ(canvas.At(9, 10), mark);
-    EXPECT_NE(canvas.At(5, 9), mark);
-    EXPECT_NE(canvas.At(11, 7), mark);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MenuPlatform::Current().Assume(c.osClass, false);
+        SetMenuItemBitmaps(menu.m_hMenu, 11, MF_BYCOMMAND, nullptr, c.bullet ? bullet : nullptr);
+        if (c.checkImages) {
+            menu.m_checkImages = MakeCheckImages(unselectedImage, selectedImage);
+            menu.m_selectedCheckIndex = 1;
+            menu.m_unselectedCheckIndex = 1;
+        }
+        Canvas canvas(kWidth, kHeight);
+        Draw(canvas, 0, c.state);
+        for (const Pixel& pixel : c.pixels) {
+            if (pixel.is) {
+                EXPECT_EQ(canvas.At(pixel.x, pixel.y), pixel.colour) << pixel.x << "," << pixel.y;
+            } else {
+                EXPECT_NE(canvas.At(pixel.x, pixel.y), pixel.colour) << pixel.x << "," << pixel.y;
+            }
+        }
+        if (menu.m_checkImages) ImageList_Destroy(menu.m_checkImages);
+        menu.m_checkImages = nullptr;
+        menu.m_selectedCheckIndex = menu.m_unselectedCheckIndex = -1;
+    }
     SetMenuItemBitmaps(menu.m_hMenu, 11, MF_BYCOMMAND, nullptr, nullptr);
     DeleteObject(bullet);
+}
+
+TEST(Marks, XpCheckBoxIsFramedAndFilledInTheHighlightsShades) {
+    const COLORREF highlight = RGB(0, 80, 160);
+    const COLORREF mark = GetSysColor(COLOR_MENUTEXT);
+    for (const bool dot : {false, true}) {
+        SCOPED_TRACE(dot ? "dot" : "tick");
+        Canvas canvas(30, 30);
+        HBITMAP bullet = dot ? CreateBitmap(8, 8, 1, 1, nullptr) : nullptr;
+        VantuMenu::DrawCheckXp(canvas.Dc(), RECT{5, 5, 21, 21}, bullet, highlight);
+        if (bullet) DeleteObject(bullet);
+        const COLORREF fill = VantuMenu::LightenColor(highlight, 0.85);
+        EXPECT_EQ(canvas.At(5, 5), highlight);
+        EXPECT_EQ(canvas.At(20, 20), highlight);
+        EXPECT_EQ(canvas.At(20, 5), highlight);
+        EXPECT_EQ(canvas.At(6, 6), fill);
+        EXPECT_EQ(canvas.At(19, 19), fill);
+        EXPECT_EQ(canvas.At(4, 4), RGB(255, 0, 255));  // outside: untouched
+        EXPECT_EQ(canvas.At(21, 21), RGB(255, 0, 255));
+        // The tick's strokes run from x = 10 to 16 (its last from (16, 9)); the dot fills
+        // (10, 9) to (16, 15), right edge excluded.
+        EXPECT_EQ(canvas.At(16, 9) == mark, !dot);
+        EXPECT_EQ(canvas.At(13, 12), mark);
+    }
 }
 
 TEST_F(ItemDrawing, ClassicSelectionLeavesThePictureColumnOut) {

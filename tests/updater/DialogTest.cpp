@@ -2,11 +2,17 @@
 // and Stop, and the log panel, on real windows under the test display.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+// after windows.h
+#include <tlhelp32.h>
+
+#include <atomic>
 #include <map>
 #include <vector>
 
 #include "DialogHarness.h"
 #include "ObjectLifetime.h"
+#include "ProgramHelp.h"
 #include "TemplateReader.h"
 #include "TestWorkers.h"
 #include "resource_ids.h"
@@ -303,6 +309,99 @@ TEST(StartTick, OnlyTheStartTimersFirstTickDecidesAndIdokNeedsStart) {
     EXPECT_FALSE(IsWindowEnabled(shown.Item(IDOK)));
     SetEvent(Workers().releaseRun);
     ASSERT_TRUE(WaitUntil([] { return Workers().runsEnded.load() == 1; }));
+}
+
+std::atomic<int> g_helpRequests{0};
+std::atomic<int> g_helpCommands{0};
+
+LRESULT CALLBACK SeeHelpRequests(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    // Counted where the dialog gets it (a control passes the request on to its parent).
+    if (code == HC_ACTION && sent->message == WM_HELP &&
+        GetAncestor(sent->hwnd, GA_ROOT) == sent->hwnd)
+        ++g_helpRequests;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+LRESULT CALLBACK SeeHelpCommands(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* posted = reinterpret_cast<const MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && posted->message == WM_COMMAND &&
+        LOWORD(posted->wParam) == ID_HELP)
+        ++g_helpCommands;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+int VisibleWindowsOfThisProcess() {
+    int count = 0;
+    EnumWindows(
+        [](HWND window, LPARAM counted) CALLBACK -> BOOL {
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process == GetCurrentProcessId() && IsWindowVisible(window))
+                ++*reinterpret_cast<int*>(counted);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+bool HelpProgramRuns() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    bool found = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
+         more = Process32NextW(snapshot, &entry))
+        found = _wcsicmp(entry.szExeFile, L"winhlp32.exe") == 0;
+    CloseHandle(snapshot);
+    return found;
+}
+
+// No help file is shipped: the help command and F1 reach the dialog and open nothing, not
+// even a box about the missing file, and the dialog goes on working.
+TEST(DialogHelp, TheHelpCommandAndF1OpenNothingWithoutAHelpFile) {
+    ASSERT_EQ(GetFileAttributesW(HelpFilePath().c_str()), INVALID_FILE_ATTRIBUTES);
+    Workers().Reset();
+    SetEvent(Workers().releaseRun);
+    RunningDialog shown("");
+    HWND dialog = shown.Window();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(shown.WaitForStartTick());
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(shown.Item(IDOK)) != FALSE; }));
+    const int windowsBefore = VisibleWindowsOfThisProcess();
+    const DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+    HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROC, SeeHelpRequests, nullptr, thread);
+    HHOOK posted = SetWindowsHookExW(WH_GETMESSAGE, SeeHelpCommands, nullptr, thread);
+    ASSERT_NE(sent, nullptr);
+    ASSERT_NE(posted, nullptr);
+
+    PostMessageW(dialog, WM_COMMAND, ID_HELP, 0);
+    EXPECT_TRUE(WaitUntil([] { return g_helpCommands.load() == 1; }));
+    // F1 from the keyboard, as the system delivers it to the window that has the focus. The
+    // desktop is shared with other tests, which may take the foreground meanwhile: try again.
+    INPUT keys[2] = {};
+    for (INPUT& key : keys) {
+        key.type = INPUT_KEYBOARD;
+        key.ki.wVk = VK_F1;
+    }
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    for (int attempt = 0; attempt < 5 && g_helpRequests.load() == 0; ++attempt) {
+        SetForegroundWindow(dialog);
+        if (!WaitUntil([&] { return GetForegroundWindow() == dialog; }, 1000)) continue;
+        SendInput(2, keys, sizeof(INPUT));
+        WaitUntil([] { return g_helpRequests.load() > 0; }, 1000);
+    }
+    EXPECT_GE(g_helpRequests.load(), 1) << "F1 reached the dialog as a help request";
+    Sleep(300);  // what a help request would open, given the time to appear
+    UnhookWindowsHookEx(sent);
+    UnhookWindowsHookEx(posted);
+
+    EXPECT_EQ(VisibleWindowsOfThisProcess(), windowsBefore);
+    EXPECT_FALSE(HelpProgramRuns());
+    EXPECT_TRUE(IsWindowEnabled(dialog));  // no modal box holds it
+    Click(dialog, IDOK);
+    EXPECT_TRUE(WaitUntil([] { return Workers().runStarts.load() == 1; }));
+    EXPECT_TRUE(WaitUntil([] { return Workers().runsEnded.load() == 1; }));
 }
 
 // Anyone on the desktop can post to the dialog: a forged log hand-off carries no line, and a

@@ -7,6 +7,7 @@
 #include "LocalFiles.h"
 #include "LogPanel.h"
 #include "ObjectLifetime.h"
+#include "ProgramHelp.h"
 #include "WorkerProcs.h"
 #include "resource_ids.h"
 
@@ -67,6 +68,10 @@ bool UpdateDialog::OnCommand(int id, int notifyCode) {
         OnStop();
         return true;
     }
+    if (id == ID_HELP) {
+        ShowProgramHelp(m_hWnd);
+        return true;
+    }
     return false;
 }
 
@@ -85,6 +90,10 @@ bool UpdateDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
             return true;
         case WM_DOWNLOAD_PROGRESS:
             result = OnDownloadProgress(wParam, lParam);
+            return true;
+        case WM_HELP:  // F1
+            ShowProgramHelp(m_hWnd);
+            result = TRUE;
             return true;
         default:
             return false;
