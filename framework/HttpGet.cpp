@@ -136,7 +136,7 @@ private:
     bool ReadHead(HttpResponseInfo& head) const;
     bool Finish(BOOL answered, HttpResult& result);
     bool QueryAvailable(DWORD& available, HttpResult& result);
-    bool ReadChunk(HttpResult& result);
+    bool ReadChunk(DWORD wanted, HttpResult& result);
     Wait WaitForCompletion();
     bool StopRequested() const { return m_options.stopRequested && m_options.stopRequested(); }
     HttpResult& Fail(HttpResult& result, HttpOutcome outcome, DWORD error = 0) {
@@ -256,6 +256,7 @@ bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
     for (;;) {
         m_state->bytesAvailable = 0;
         const BOOL answered = InternetQueryDataAvailable(m_request, &m_state->bytesAvailable, 0, 0);
+        if (!answered) m_pace.Waited(GetTickCount());
         if (!Finish(answered, result)) return false;
         if (answered) {
             available = m_state->bytesAvailable;
@@ -268,16 +269,16 @@ bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
 // InternetReadFileEx, not InternetReadFile: a read that goes pending writes its count into
 // the buffers' structure when it completes, and nothing overwrites it. (Wine's InternetReadFile
 // zeroes its count on the way out of a call that went pending, and the read may have completed
-// and written the count before that: a body then seemed to end half-way.) IRF_NO_WAIT: it takes
-// what is held, up to the whole buffer, and never waits for the rest.
-bool Transfer::ReadChunk(HttpResult& result) {
+// and written the count before that: a body then seemed to end half-way.) Not IRF_NO_WAIT:
+// Wine's reads with it lose the bytes they took from the network when they go pending.
+bool Transfer::ReadChunk(DWORD wanted, HttpResult& result) {
     INTERNET_BUFFERSA& piece = m_state->piece;
     piece = {};
     piece.dwStructSize = sizeof(piece);
     piece.lpvBuffer = m_state->buffer.data();
-    piece.dwBufferLength = m_pace.ReadSize();
-    const BOOL answered = InternetReadFileExA(m_request, &piece, IRF_ASYNC | IRF_NO_WAIT,
-                                              reinterpret_cast<DWORD_PTR>(m_state));
+    piece.dwBufferLength = wanted;
+    const BOOL answered =
+        InternetReadFileExA(m_request, &piece, IRF_ASYNC, reinterpret_cast<DWORD_PTR>(m_state));
     return Finish(answered, result);
 }
 
@@ -292,14 +293,12 @@ HttpResult Transfer::Run(const std::wstring& url) {
 
     for (;;) {
         if (StopRequested()) return Fail(result, HttpOutcome::Stopped);
-        if (m_pace.AskFirst()) {
-            // Waits until a byte has come. Only an answer of 0 given at once ends the body: a
-            // read that went pending may complete without data while more is on its way.
-            DWORD available = 0;
-            if (!QueryAvailable(available, result)) return result;
-            if (available == 0) break;
-        }
-        if (!ReadChunk(result)) return result;
+        // Waits until a byte has come. Only an answer of 0 given at once ends the body: a read
+        // that went pending may complete without data while more is on its way.
+        DWORD held = 0;
+        if (!QueryAvailable(held, result)) return result;
+        if (held == 0) break;
+        if (!ReadChunk(m_pace.ReadSize(held, GetTickCount()), result)) return result;
         const DWORD got = m_state->piece.dwBufferLength;
         m_pace.Read(got, GetTickCount());
         if (got == 0) continue;
