@@ -255,9 +255,10 @@ bool Transfer::Finish(BOOL answered, HttpResult& result) {
 bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
     for (;;) {
         m_state->bytesAvailable = 0;
+        const DWORD asked = GetTickCount();
         const BOOL answered = InternetQueryDataAvailable(m_request, &m_state->bytesAvailable, 0, 0);
-        if (!answered) m_pace.Waited(GetTickCount());
         if (!Finish(answered, result)) return false;
+        if (!answered) m_pace.Waited(GetTickCount() - asked, GetTickCount());
         if (answered) {
             available = m_state->bytesAvailable;
             return true;

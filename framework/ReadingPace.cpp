@@ -24,7 +24,8 @@ DWORD ReadingPace::ReadSize(DWORD held, DWORD nowTick) {
     return std::min(std::max(held, m_lastWindowBytes), m_bufferBytes);
 }
 
-void ReadingPace::Waited(DWORD nowTick) {
+void ReadingPace::Waited(DWORD waitedMs, DWORD nowTick) {
+    if (waitedMs < kShortWaitMs) return;
     CloseWindows(nowTick);
     m_windowWaited = true;
     m_lastWindowBytes = 0;

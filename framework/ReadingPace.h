@@ -4,7 +4,8 @@
 // read of only what is held never waits, but WinINet holds a few kilobytes at a time, and
 // such reads cannot keep up with a fast link. So the transfer asks what is held (which waits
 // for a byte when nothing is), and reads that much; but after a stretch of time in which data
-// was always waiting to be read, it reads as much as that stretch brought, up to a buffer: a
+// was (all but briefly) always waiting to be read, it reads as much as that stretch brought, up
+// to a buffer: a
 // read that has to wait then waits about as long at the pace just seen. (A link that falls
 // silent in the middle of such a read leaves it waiting until the silence limit; a resumed
 // download goes on from there.)
@@ -20,14 +21,16 @@ public:
     DWORD ReadSize(DWORD held, DWORD nowTick);
     // Something came from the server at `nowTick` (a reply's head, say).
     void Heard(DWORD nowTick) { m_lastByteTick = nowTick; }
-    // Nothing was held at `nowTick`: the transfer had to wait for data.
-    void Waited(DWORD nowTick);
+    // Nothing was held: the transfer waited `waitedMs` for data, until `nowTick`. A wait of a
+    // few milliseconds is a fast link caught between two packets, not a slow one.
+    void Waited(DWORD waitedMs, DWORD nowTick);
     // A read brought `got` bytes at `nowTick`.
     void Read(DWORD got, DWORD nowTick);
     // Whether nothing has come for the silence limit: it counts from the last byte.
     bool SilenceOver(DWORD nowTick) const { return nowTick - m_lastByteTick >= m_silenceLimitMs; }
 
     static constexpr DWORD kWindowMs = 50;
+    static constexpr DWORD kShortWaitMs = 20;
 
 private:
     void CloseWindows(DWORD nowTick);

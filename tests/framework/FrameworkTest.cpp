@@ -187,12 +187,17 @@ TEST(ReadingPace, LargeReadsOnlyWhileDataAlwaysWaitsAndSilenceFromTheLastByte) {
     EXPECT_FALSE(pace.SilenceOver(999));
     EXPECT_TRUE(pace.SilenceOver(1000));
     for (const Step& step : steps) {
-        if (step.waited) pace.Waited(step.atMs);
+        if (step.waited) pace.Waited(ReadingPace::kShortWaitMs, step.atMs);
         EXPECT_EQ(pace.ReadSize(step.held, step.atMs), step.asked) << step.atMs;
         pace.Read(step.got, step.atMs);
         EXPECT_EQ(pace.SilenceOver(step.atMs + 500), step.silentSoon) << step.atMs;
     }
     EXPECT_EQ(pace.ReadSize(500000, 1510), 100000u) << "never more than a buffer";
+    // A fast link caught between two packets is still a fast link.
+    ReadingPace fast(100000, 1000, 0);
+    fast.Read(30000, 10);
+    fast.Waited(ReadingPace::kShortWaitMs - 1, 60);
+    EXPECT_EQ(fast.ReadSize(100, 60), 30000u);
     pace.Heard(5000);  // a reply's head
     EXPECT_FALSE(pace.SilenceOver(5999));
     EXPECT_TRUE(pace.SilenceOver(6000));
