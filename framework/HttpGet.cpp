@@ -6,10 +6,38 @@
 #include <thread>
 #include <vector>
 
+#include "ReadingPace.h"
+
 namespace {
 
 constexpr DWORD kPollMs = 25;
-constexpr DWORD kPlentyBytes = 8192;
+
+bool IsRedirect(DWORD status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The address a Location names, read against the address that answered it; empty unless it
+// is an http or https address.
+std::wstring RedirectTarget(const std::wstring& from, const std::wstring& location) {
+    std::vector<wchar_t> combined(from.size() + location.size() + 64);
+    auto size = static_cast<DWORD>(combined.size());
+    if (!InternetCombineUrlW(from.c_str(), location.c_str(), combined.data(), &size, ICU_NO_ENCODE))
+        return {};
+    std::wstring target(combined.data(), size);
+    URL_COMPONENTSW parts{};
+    parts.dwStructSize = sizeof(parts);
+    if (!InternetCrackUrlW(target.c_str(), 0, 0, &parts)) return {};
+    const bool web =
+        parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS;
+    return web ? target : std::wstring();
+}
+
+std::wstring TextHeader(HINTERNET request, DWORD query) {
+    wchar_t text[512] = {};
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    if (!HttpQueryInfoW(request, query, text, &size, nullptr)) return {};
+    return text;
+}
 
 // What WinINet's callback thread shares with a transfer. WinINet may still call back after
 // the transfer has closed its handles (it announces closings, and not every handle's creation,
@@ -72,7 +100,9 @@ public:
     Transfer(const HttpGetOptions& options, HttpSink& sink)
         : m_options(options),
           m_sink(sink),
-          m_state(AsyncState::Take(std::max<DWORD>({options.readSize, options.chunkSize, 1}))) {}
+          m_state(AsyncState::Take(std::max<DWORD>({options.readSize, options.chunkSize, 1}))),
+          m_pace(static_cast<DWORD>(m_state->buffer.size()), options.idleTimeoutMs,
+                 GetTickCount()) {}
     ~Transfer() {
         // Closing a request whose body is unread can take as long as reading the rest of it
         // (WinINet may drain it to keep the connection), so an abandoned transfer's handles
@@ -101,10 +131,12 @@ private:
     enum class Wait { Completed, Stopped, TimedOut };
 
     bool Open(const std::wstring& url, HttpResult& result);
+    bool OpenOne(const std::wstring& url, HttpResult& result);
+    DWORD Status() const;
     bool ReadHead(HttpResponseInfo& head) const;
     bool Finish(BOOL answered, HttpResult& result);
     bool QueryAvailable(DWORD& available, HttpResult& result);
-    bool ReadChunk(DWORD wanted, bool& pended, HttpResult& result);
+    bool ReadChunk(DWORD wanted, HttpResult& result);
     Wait WaitForCompletion();
     bool StopRequested() const { return m_options.stopRequested && m_options.stopRequested(); }
     HttpResult& Fail(HttpResult& result, HttpOutcome outcome, DWORD error = 0) {
@@ -123,8 +155,7 @@ private:
     HINTERNET m_request = nullptr;
     bool m_inFlight = false;
     bool m_abandoned = false;  // stopped, timed out or refused with the body unread
-    bool m_plentiful = false;  // the last read filled the whole buffer
-    DWORD m_lastActivity = GetTickCount();
+    ReadingPace m_pace;
 };
 
 Transfer::Wait Transfer::WaitForCompletion() {
@@ -135,7 +166,7 @@ Transfer::Wait Transfer::WaitForCompletion() {
             return Wait::Completed;
         }
         if (StopRequested()) return Wait::Stopped;
-        if (GetTickCount() - m_lastActivity >= m_options.idleTimeoutMs) return Wait::TimedOut;
+        if (m_pace.SilenceOver(GetTickCount())) return Wait::TimedOut;
     }
 }
 
@@ -147,37 +178,59 @@ bool Transfer::Open(const std::wstring& url, HttpResult& result) {
         InternetSetOptionW(m_root, INTERNET_OPTION_RESET_URLCACHE_SESSION, nullptr, 0);
     InternetSetStatusCallbackW(m_root, OnStatus);
 
+    std::wstring address = url;
+    for (int redirects = 0;; ++redirects) {
+        if (!OpenOne(address, result)) return false;
+        if (!IsRedirect(Status())) return true;
+        if (redirects == kMostRedirects)
+            return Fail(result, HttpOutcome::Failed, ERROR_HTTP_REDIRECT_FAILED), false;
+        address = RedirectTarget(address, TextHeader(m_request, HTTP_QUERY_LOCATION));
+        if (address.empty())
+            return Fail(result, HttpOutcome::Failed, ERROR_INTERNET_REDIRECT_SCHEME_CHANGE), false;
+        InternetCloseHandle(m_request);
+        m_request = nullptr;
+        if (StopRequested()) return Fail(result, HttpOutcome::Stopped), false;
+    }
+}
+
+bool Transfer::OpenOne(const std::wstring& url, HttpResult& result) {
     const wchar_t* headers = m_options.headers.empty() ? nullptr : m_options.headers.c_str();
-    m_request =
-        InternetOpenUrlW(m_root, url.c_str(), headers, static_cast<DWORD>(m_options.headers.size()),
-                         m_options.flags, reinterpret_cast<DWORD_PTR>(m_state));
-    if (m_request) return true;
-    if (!Finish(false, result)) return false;
-    m_request = reinterpret_cast<HINTERNET>(m_state->result.load());
+    m_request = InternetOpenUrlW(
+        m_root, url.c_str(), headers, static_cast<DWORD>(m_options.headers.size()),
+        m_options.flags | INTERNET_FLAG_NO_AUTO_REDIRECT, reinterpret_cast<DWORD_PTR>(m_state));
+    if (!m_request) {
+        if (!Finish(false, result)) return false;
+        m_request = reinterpret_cast<HINTERNET>(m_state->result.load());
+    }
+    m_pace.Heard(GetTickCount());
     return true;
 }
 
-bool Transfer::ReadHead(HttpResponseInfo& head) const {
+DWORD Transfer::Status() const {
     DWORD status = 0;
     DWORD size = sizeof(status);
-    if (HttpQueryInfoW(m_request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                       nullptr))
-        head.status = status;
+    if (!HttpQueryInfoW(m_request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                        nullptr))
+        return 0;
+    return status;
+}
 
-    wchar_t text[64] = {};
-    size = sizeof(text) - sizeof(wchar_t);
-    if (HttpQueryInfoW(m_request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
-        const wchar_t* digit = text;
-        head.hasLength = *digit != L'\0';
+bool Transfer::ReadHead(HttpResponseInfo& head) const {
+    head.status = Status();
+    const std::wstring length = TextHeader(m_request, HTTP_QUERY_CONTENT_LENGTH);
+    if (!length.empty()) {
+        const wchar_t* digit = length.c_str();
+        head.hasLength = true;
         for (; *digit; ++digit) {
             if (*digit < L'0' || *digit > L'9' || head.length > UINT64_MAX / 10 - 9) return false;
             head.length = head.length * 10 + static_cast<uint64_t>(*digit - L'0');
         }
     }
-    wchar_t encoding[128] = {};
-    size = sizeof(encoding) - sizeof(wchar_t);
-    if (HttpQueryInfoW(m_request, HTTP_QUERY_CONTENT_ENCODING, encoding, &size, nullptr))
-        head.encoding = encoding;
+    head.encoding = TextHeader(m_request, HTTP_QUERY_CONTENT_ENCODING);
+    head.etag = TextHeader(m_request, HTTP_QUERY_ETAG);
+    head.lastModified = TextHeader(m_request, HTTP_QUERY_LAST_MODIFIED);
+    head.date = TextHeader(m_request, HTTP_QUERY_DATE);
+    head.contentRange = TextHeader(m_request, HTTP_QUERY_CONTENT_RANGE);
     return true;
 }
 
@@ -202,8 +255,10 @@ bool Transfer::Finish(BOOL answered, HttpResult& result) {
 bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
     for (;;) {
         m_state->bytesAvailable = 0;
+        const DWORD asked = GetTickCount();
         const BOOL answered = InternetQueryDataAvailable(m_request, &m_state->bytesAvailable, 0, 0);
         if (!Finish(answered, result)) return false;
+        if (!answered) m_pace.Waited(GetTickCount() - asked, GetTickCount());
         if (answered) {
             available = m_state->bytesAvailable;
             return true;
@@ -215,8 +270,9 @@ bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
 // InternetReadFileEx, not InternetReadFile: a read that goes pending writes its count into
 // the buffers' structure when it completes, and nothing overwrites it. (Wine's InternetReadFile
 // zeroes its count on the way out of a call that went pending, and the read may have completed
-// and written the count before that: a body then seemed to end half-way.)
-bool Transfer::ReadChunk(DWORD wanted, bool& pended, HttpResult& result) {
+// and written the count before that: a body then seemed to end half-way.) Not IRF_NO_WAIT:
+// Wine's reads with it lose the bytes they took from the network when they go pending.
+bool Transfer::ReadChunk(DWORD wanted, HttpResult& result) {
     INTERNET_BUFFERSA& piece = m_state->piece;
     piece = {};
     piece.dwStructSize = sizeof(piece);
@@ -224,7 +280,6 @@ bool Transfer::ReadChunk(DWORD wanted, bool& pended, HttpResult& result) {
     piece.dwBufferLength = wanted;
     const BOOL answered =
         InternetReadFileExA(m_request, &piece, IRF_ASYNC, reinterpret_cast<DWORD_PTR>(m_state));
-    pended = !answered;
     return Finish(answered, result);
 }
 
@@ -232,7 +287,6 @@ HttpResult Transfer::Run(const std::wstring& url) {
     HttpResult result;
     if (StopRequested()) return Fail(result, HttpOutcome::Stopped);
     if (!Open(url, result)) return result;
-    m_lastActivity = GetTickCount();
 
     HttpResponseInfo head;
     if (!ReadHead(head)) return Fail(result, HttpOutcome::Failed, ERROR_INVALID_DATA);
@@ -240,30 +294,15 @@ HttpResult Transfer::Run(const std::wstring& url) {
 
     for (;;) {
         if (StopRequested()) return Fail(result, HttpOutcome::Stopped);
-        // A read waits until it has all it asked for. While data comes in plenty, ask for a
-        // whole buffer; otherwise only for what has arrived, so that each piece is handed on
-        // (and shown) as soon as it is there.
-        const auto buffer = static_cast<DWORD>(m_state->buffer.size());
-        DWORD wanted = buffer;
-        if (!m_plentiful) {
-            DWORD available = 0;
-            if (!QueryAvailable(available, result)) return result;
-            if (available == 0) break;  // the server has ended the body
-            wanted = std::min(available, buffer);
-        }
-        bool pended = false;
-        if (!ReadChunk(wanted, pended, result)) return result;
+        // Waits until a byte has come. Only an answer of 0 given at once ends the body: a read
+        // that went pending may complete without data while more is on its way.
+        DWORD held = 0;
+        if (!QueryAvailable(held, result)) return result;
+        if (held == 0) break;
+        if (!ReadChunk(m_pace.ReadSize(held, GetTickCount()), result)) return result;
         const DWORD got = m_state->piece.dwBufferLength;
-        if (got == 0) {
-            // Only a read answered at once ends the body; after one that completed later,
-            // ask what has arrived, which answers 0 at once at the end.
-            if (!pended) break;
-            m_plentiful = false;
-            continue;
-        }
-        // A full buffer, or as much as WinINet keeps at hand, means more is waiting.
-        m_plentiful = got == buffer || got >= kPlentyBytes;
-        m_lastActivity = GetTickCount();
+        m_pace.Read(got, GetTickCount());
+        if (got == 0) continue;
         result.received += got;
         if (head.hasLength && result.received > head.length)
             return Fail(result, HttpOutcome::Failed, ERROR_INVALID_DATA);

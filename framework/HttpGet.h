@@ -16,6 +16,8 @@ struct HttpResponseInfo {
     bool hasLength = false;
     uint64_t length = 0;    // the announced Content-Length
     std::wstring encoding;  // Content-Encoding, empty when none was given
+    // As given, empty when absent: what a resumed request needs to know the body again.
+    std::wstring etag, lastModified, date, contentRange;
 };
 
 class HttpSink {
@@ -31,11 +33,11 @@ struct HttpGetOptions {
     std::wstring agent;
     DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG;
     std::wstring headers;  // extra request headers, lines joined by CR LF
-    DWORD flags = 0;       // InternetOpenUrl's flags
+    DWORD flags = 0;       // InternetOpenUrl's flags (redirects are always followed by hand)
     bool resetCacheSession = false;
-    DWORD chunkSize = 16384;   // the most the sink is handed at once
-    DWORD readSize = 65536;    // the most asked of WinINet at once: fewer, larger reads
-    DWORD idleTimeoutMs = 60000;          // nothing received for this long ends the transfer
+    DWORD chunkSize = 16384;      // the most the sink is handed at once
+    DWORD readSize = 65536;       // the most taken from WinINet at once: fewer, larger reads
+    DWORD idleTimeoutMs = 60000;  // nothing received for this long ends the transfer
     std::function<bool()> stopRequested;  // asked between chunks and while waiting
 };
 
@@ -48,6 +50,10 @@ enum class HttpOutcome {
     TimedOut,
     Failed,  // no connection, no such host, a failed read...
 };
+
+// Redirects are followed here, not by WinINet (which follows any number, to any scheme): at
+// most this many, each to an http or https address, each sent the same request headers.
+constexpr int kMostRedirects = 5;
 
 struct HttpResult {
     HttpOutcome outcome = HttpOutcome::Failed;

@@ -11,6 +11,8 @@
 #include "CommandLine.h"
 #include "GbkString.h"
 #include "ObjectLifetime.h"
+#include "ReadingPace.h"
+#include "ResumableGet.h"
 #include "WorkerThread.h"
 
 TEST(GbkString, MidClampsLikeTheReplyParserNeeds) {
@@ -158,4 +160,105 @@ TEST(ObjectLifetime, RetireServesAWorkerThatIsSendingToItsThread) {
     EXPECT_NE(sent, 0);
     EXPECT_EQ(answer, 42u);
     DestroyWindow(window);
+}
+
+TEST(ReadingPace, LargeReadsOnlyWhileDataAlwaysWaitsAndSilenceFromTheLastByte) {
+    struct Step {
+        DWORD atMs;
+        bool waited;  // nothing was held: the transfer waited for a byte first
+        DWORD held;   // what WinINet holds then
+        DWORD asked;  // what is read
+        DWORD got;
+        bool silentSoon;  // half a second later, with a limit of one second
+    };
+    // One transfer's reads, in order, with a buffer of 100,000 bytes and stretches of 50 ms.
+    const Step steps[] = {
+        {10, false, 8000, 8000, 8000, false},  // no pace seen yet: only what is held
+        {30, false, 8000, 8000, 8000, false},
+        {45, false, 8000, 8000, 8000, false},    // 24,000 bytes in 50 ms, data always waiting
+        {55, false, 8000, 24000, 24000, false},  // then as much at once
+        {70, false, 100, 24000, 24000, false},
+        {110, true, 100, 100, 100, false},      // the link is slower now: it waited...
+        {150, false, 8000, 8000, 8000, false},  // ...so only what is held
+        {900, true, 100, 100, 0, true},         // silence counts from the last byte
+        {1500, true, 100, 100, 100, false},
+    };
+    ReadingPace pace(100000, 1000, 0);
+    EXPECT_FALSE(pace.SilenceOver(999));
+    EXPECT_TRUE(pace.SilenceOver(1000));
+    for (const Step& step : steps) {
+        if (step.waited) pace.Waited(ReadingPace::kShortWaitMs, step.atMs);
+        EXPECT_EQ(pace.ReadSize(step.held, step.atMs), step.asked) << step.atMs;
+        pace.Read(step.got, step.atMs);
+        EXPECT_EQ(pace.SilenceOver(step.atMs + 500), step.silentSoon) << step.atMs;
+    }
+    EXPECT_EQ(pace.ReadSize(500000, 1510), 100000u) << "never more than a buffer";
+    // A fast link caught between two packets is still a fast link.
+    ReadingPace fast(100000, 1000, 0);
+    fast.Read(30000, 10);
+    fast.Waited(ReadingPace::kShortWaitMs - 1, 60);
+    EXPECT_EQ(fast.ReadSize(100, 60), 30000u);
+    pace.Heard(5000);  // a reply's head
+    EXPECT_FALSE(pace.SilenceOver(5999));
+    EXPECT_TRUE(pace.SilenceOver(6000));
+}
+
+TEST(Resume, OnlyAStrongEtagOrAnOldEnoughDateNamesTheBody) {
+    const std::wstring date = L"Mon, 07 Dec 2026 20:00:00 GMT";
+    struct Case {
+        const wchar_t* etag;
+        const wchar_t* lastModified;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {L"\"abc\"", L"", L"\"abc\""},
+        {L"\"abc\"", L"Mon, 01 Jan 2024 00:00:00 GMT", L"\"abc\""},
+        {L"W/\"abc\"", L"", L""},
+        {L"W/\"abc\"", L"Mon, 01 Jan 2024 00:00:00 GMT", L"Mon, 01 Jan 2024 00:00:00 GMT"},
+        {L"", L"Mon, 07 Dec 2026 19:59:59 GMT", L"Mon, 07 Dec 2026 19:59:59 GMT"},
+        {L"", L"Mon, 07 Dec 2026 20:00:00 GMT", L""},  // changed within its second
+        {L"", L"Mon, 07 Dec 2026 20:00:05 GMT", L""},
+        {L"", L"yesterday", L""},
+        {L"", L"", L""},
+    };
+    for (const Case& c : cases) {
+        HttpResponseInfo reply;
+        reply.etag = c.etag;
+        reply.lastModified = c.lastModified;
+        reply.date = date;
+        EXPECT_EQ(ResumeValidator(reply), c.expected) << c.etag << L" " << c.lastModified;
+    }
+    HttpResponseInfo undated;
+    undated.lastModified = L"Mon, 01 Jan 2024 00:00:00 GMT";
+    EXPECT_EQ(ResumeValidator(undated), L"") << "no Date to compare with";
+}
+
+TEST(Resume, AContentRangeIsReadWholeOrNotAtAll) {
+    struct Case {
+        const wchar_t* text;
+        bool read;
+        uint64_t first, last, total;
+    };
+    const Case cases[] = {
+        {L"bytes 100-199/200", true, 100, 199, 200},
+        {L"bytes 0-0/1", true, 0, 0, 1},
+        {L"bytes 5000000000-5000000099/5000000100", true, 5000000000ULL, 5000000099ULL,
+         5000000100ULL},
+        {L"bytes 100-199/*", false, 0, 0, 0},
+        {L"bytes */200", false, 0, 0, 0},
+        {L"bytes 200-100/300", false, 0, 0, 0},
+        {L"bytes 100-200/200", false, 0, 0, 0},
+        {L"items 100-199/200", false, 0, 0, 0},
+        {L"bytes 100-199/200 ", false, 0, 0, 0},
+        {L"", false, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        uint64_t first = 0, last = 0, total = 0;
+        EXPECT_EQ(ParseContentRange(c.text, first, last, total), c.read) << c.text;
+        if (c.read) {
+            EXPECT_EQ(first, c.first) << c.text;
+            EXPECT_EQ(last, c.last) << c.text;
+            EXPECT_EQ(total, c.total) << c.text;
+        }
+    }
 }

@@ -82,10 +82,17 @@ class Script:
       location        adds a Location header (redirects: status 302 or 307)
       piece_bytes     chunked, chunked_drop: bytes per chunk; slow: bytes per piece
       interval_ms     slow: pause between pieces
-      after_bytes     drop, stall: body bytes sent before the connection is closed or stalls;
-                      chunked_drop: body bytes sent in chunks before the close, with no
-                      last chunk
+      burst_bytes     slow: bytes sent at once before the pieces start
+      after_bytes     drop, stall: the connection is closed or stalls where the file's byte
+                      after_bytes would be sent (counted from the file's start, so that a
+                      range from there on sends nothing); chunked_drop: body bytes sent in
+                      chunks before the close, with no last chunk
       stall_seconds   stall: how long it stays silent before it closes
+      faulty_replies  drop, stall: only this many replies to the target misbehave, those after
+                      are sent whole; 0 (default): every one
+      ranges          true: "Range: bytes=N-" is answered 206 with the rest, unless an If-Range
+                      names another validator than the reply's ETag or Last-Modified
+      changing_etag   true: each reply has an ETag of its own ("try-1", "try-2", ...)
     """
 
     def __init__(self, described, body=None, base_dir="."):
@@ -99,8 +106,12 @@ class Script:
             self.location = described.get("location", "")
             self.piece_bytes = max(1, int(described.get("piece_bytes", 4096)))
             self.interval = min(int(described.get("interval_ms", 0)) / 1000.0, MAX_WAIT_SECONDS)
+            self.burst_bytes = max(0, int(described.get("burst_bytes", 0)))
             self.after_bytes = max(0, int(described.get("after_bytes", 0)))
             self.stall_seconds = min(float(described.get("stall_seconds", 0)), MAX_WAIT_SECONDS)
+            self.faulty_replies = max(0, int(described.get("faulty_replies", 0)))
+            self.ranges = bool(described.get("ranges", False))
+            self.changing_etag = bool(described.get("changing_etag", False))
         except (KeyError, TypeError, ValueError) as e:
             raise ScriptError(f"bad script: {e!r}") from e
         if not self.target.startswith("/") or self.target.startswith(CONTROL_PREFIX):
@@ -135,11 +146,19 @@ class State:
         self.lock = threading.Lock()
         self.scripts = {}
         self.requests = []
+        self.replies = {}  # replies sent per target
         self.stopping = threading.Event()
 
     def add_script(self, script):
         with self.lock:
             self.scripts[script.target] = script
+            self.replies.pop(script.target, None)
+
+    def count_reply(self, target):
+        """The number of this reply to the target, from 1."""
+        with self.lock:
+            self.replies[target] = self.replies.get(target, 0) + 1
+            return self.replies[target]
 
     def script_for(self, target):
         with self.lock:
@@ -161,6 +180,7 @@ class State:
         with self.lock:
             self.scripts.clear()
             self.requests.clear()
+            self.replies.clear()
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -272,13 +292,46 @@ class Reply:
         self.handler = handler
         self.script = script
         self.stopping = handler.server.state.stopping
+        self.number = handler.server.state.count_reply(script.target)
+        self.start = 0  # the file's first byte in this reply's body
+        self.faulty = not script.faulty_replies or self.number <= script.faulty_replies
+
+    def _headers(self):
+        headers = list(self.script.headers)
+        if self.script.changing_etag:
+            headers = [(n, v) for n, v in headers if n.lower() != "etag"]
+            headers.append(("ETag", f'"try-{self.number}"'))
+        return headers
+
+    def _range_start(self, headers, length):
+        """Where a range request asks the body to start, when it is to be answered 206."""
+        asked = self.handler.headers.get("Range", "")
+        if not self.script.ranges or not asked.startswith("bytes=") or not asked.endswith("-"):
+            return None
+        try:
+            start = int(asked[len("bytes="):-1])
+        except ValueError:
+            return None
+        if_range = self.handler.headers.get("If-Range")
+        validators = [v for n, v in headers if n.lower() in ("etag", "last-modified")]
+        if if_range is not None and if_range not in validators:
+            return None
+        return start if 0 <= start < length else None
 
     def send(self):
         s, h = self.script, self.handler
         body = Body(gzip.compress(s.body.read_all(), mtime=0)) if s.behaviour == "gzip" else s.body
         length = len(body)
-        h.send_response(s.status)
-        for name, value in s.headers:
+        headers = self._headers()
+        status = s.status
+        start = self._range_start(headers, length) if status == 200 else None
+        if start is not None:
+            status, self.start = 206, start
+            headers.append(("Content-Range", f"bytes {start}-{length - 1}/{length}"))
+            body = Body(body.read_all()[start:])
+            length = len(body)
+        h.send_response(status)
+        for name, value in headers:
             h.send_header(name, value)
         if s.location:
             h.send_header("Location", s.location)
@@ -295,10 +348,11 @@ class Reply:
         h.end_headers()
         if h.command == "HEAD":
             return
-        getattr(self, "_send_" + s.behaviour, self._send_normal)(body)
+        behaviour = s.behaviour if self.faulty or s.behaviour not in ("drop", "stall") else "normal"
+        getattr(self, "_send_" + behaviour, self._send_normal)(body)
         # A body that does not match its framing leaves the connection unusable.
         framed = s.behaviour == "chunked" or s.content_length in ("exact", length)
-        if s.behaviour in ("drop", "stall", "chunked_drop") or not framed:
+        if behaviour in ("drop", "stall", "chunked_drop") or not framed:
             h.close_connection = True
 
     def _write(self, data):
@@ -325,13 +379,17 @@ class Reply:
             self._write(b"%x\r\n%s\r\n" % (len(piece), piece))
 
     def _send_slow(self, body):
-        for index, piece in enumerate(body.pieces(self.script.piece_bytes)):
-            if index and self.stopping.wait(self.script.interval):
+        data = body.read_all()
+        burst = self.script.burst_bytes
+        if burst:
+            self._write(data[:burst])
+        for index, piece in enumerate(Body(data[burst:]).pieces(self.script.piece_bytes)):
+            if (index or burst) and self.stopping.wait(self.script.interval):
                 return
             self._write(piece)
 
     def _send_first_bytes(self, body):
-        left = self.script.after_bytes
+        left = self.script.after_bytes - self.start
         for piece in body.pieces(FILE_PIECE_BYTES):
             if left <= 0:
                 break

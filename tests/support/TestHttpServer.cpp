@@ -135,9 +135,13 @@ std::string ScriptJson(const std::string& target, const Reply& reply) {
            ",\"behaviour\":\"" + BehaviourName(reply.behaviour) +
            "\",\"piece_bytes\":" + std::to_string(reply.pieceBytes) +
            ",\"interval_ms\":" + std::to_string(reply.intervalMs) +
+           ",\"burst_bytes\":" + std::to_string(reply.burstBytes) +
            ",\"after_bytes\":" + std::to_string(reply.afterBytes) +
            ",\"stall_seconds\":" + std::to_string(reply.stallSeconds) +
-           ",\"location\":" + JsonString(reply.location) + "}";
+           ",\"location\":" + JsonString(reply.location) +
+           ",\"faulty_replies\":" + std::to_string(reply.faultyReplies) +
+           ",\"ranges\":" + (reply.ranges ? "true" : "false") +
+           ",\"changing_etag\":" + (reply.changingEtag ? "true" : "false") + "}";
 }
 
 bool SameLetters(const std::string& a, const std::string& b) {

@@ -33,9 +33,10 @@ enum class Behaviour {
     Normal,
     Gzip,              // Content-Encoding: gzip, the body's real gzip bytes
     Chunked,           // Transfer-Encoding: chunked, pieceBytes per chunk, no Content-Length
-    DropAfter,         // afterBytes of the body, then the connection is closed
-    Slow,              // pieceBytes at a time, intervalMs apart
-    StallAfter,        // afterBytes of the body, silence for stallSeconds, then the close
+    DropAfter,         // the body up to the file's byte afterBytes, then the connection is closed
+    Slow,              // burstBytes at once, then pieceBytes at a time, intervalMs apart
+    StallAfter,        // the body up to the file's byte afterBytes, silence for stallSeconds, then
+                       // the close
     ChunkedDropAfter,  // afterBytes of the body in chunks of pieceBytes, then the close: the
                        // last chunk never comes
 };
@@ -51,9 +52,15 @@ struct Reply {
     Behaviour behaviour = Behaviour::Normal;
     std::size_t pieceBytes = 4096;  // Chunked, Slow, ChunkedDropAfter
     unsigned intervalMs = 0;        // Slow
+    std::size_t burstBytes = 0;     // Slow
     std::size_t afterBytes = 0;     // DropAfter, StallAfter, ChunkedDropAfter
     unsigned stallSeconds = 0;      // StallAfter (the server bounds it at 300)
     std::string location{};         // a Location header when not empty (302, 307)
+    unsigned faultyReplies = 0;     // DropAfter, StallAfter: only the first this many replies
+                                    // misbehave, later ones are whole; 0: every one
+    bool ranges = false;        // "Range: bytes=N-" is answered 206 with the rest, unless If-Range
+                                // names another validator than the reply's ETag or Last-Modified
+    bool changingEtag = false;  // each reply has an ETag of its own
 };
 
 // A request the server received (control requests are not recorded).

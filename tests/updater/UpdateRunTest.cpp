@@ -29,6 +29,7 @@ const wchar_t kDownloading[] = L"* 发现新版本,正在下载最新版本!…"
 const wchar_t kFailed[] = L"* 自动更新失败,请重试或选择手动更新!";
 const wchar_t kStopped[] = L"* 用户执行了停止更新操作…!";
 const wchar_t kSucceeded[] = L"* 自动更新成功,正在启动主程序…!";
+const wchar_t kResumed[] = L"* 正在继续上次未完成的下载…";
 const std::string kCheck = "/freeUpdate/isweb.asp";
 const std::string kList = "/freeUpdate/update.asp?action=Auto";
 
@@ -271,6 +272,58 @@ TEST_F(UpdateRun, AServerSilentForAMinuteFailsTheUpdate) {
     EXPECT_EQ(Lines(m_log), (std::vector<std::wstring>{kConnecting, kConnected, kAnalysed,
                                                        kDownloading, kFailed}));
     ExpectInstalledUnchanged();
+    PostMessageW(m_dialog, WM_CLOSE, 0, 0);
+}
+
+// A download stopped half-way keeps its part; the next run of the same offer asks only for
+// the rest and says so. A run that finds nothing newer drops what is left of a part.
+TEST_F(UpdateRun, AStoppedDownloadGoesOnInTheNextRun) {
+    const std::vector<HttpHeader> etag{{"ETag", "\"v1\""}};
+    const std::wstring part = m_installed + L".download";
+    const std::wstring record = part + L".info";
+    OfferNewVersion({.headers = etag,
+                     .body = m_newBytes,
+                     .behaviour = Behaviour::Slow,
+                     .pieceBytes = 1024,
+                     .intervalMs = 50});
+    ASSERT_TRUE(Start(L""));
+    ASSERT_TRUE(Watch([this] { return IsWindowEnabled(Item(IDOK)) != FALSE; }, 30000));
+    ASSERT_TRUE(PressButton(m_dialog, IDOK));
+    ASSERT_TRUE(Watch([this] { return HasLine(kDownloading); }, 30000));
+    Sleep(1000);
+    ASSERT_TRUE(PressButton(m_dialog, IDC_STOP));
+    ASSERT_TRUE(Watch([this] { return IsWindowEnabled(Item(IDOK)) != FALSE; }, 3000));
+    EXPECT_TRUE(FileExists(part));
+    EXPECT_TRUE(FileExists(record));
+    ASSERT_NO_FATAL_FAILURE(CloseAndRestartTrial(true));
+
+    OfferNewVersion({.headers = etag, .body = m_newBytes, .ranges = true});
+    m_server.ClearRequests();
+    ASSERT_TRUE(Start(L"AutoUpdate"));
+    ASSERT_TRUE(Watch([] { return false; }, 60000)) << "the updater did not finish";
+    std::vector<std::wstring> expected{kConnecting, kConnected, kAnalysed, kDownloading, kResumed};
+    if (Lines(m_log).size() == 6) expected.push_back(kSucceeded);
+    EXPECT_EQ(Lines(m_log), expected);
+    std::string now;
+    ASSERT_TRUE(ReadFileBytes(m_installed, now));
+    EXPECT_TRUE(now == m_newBytes);
+    EXPECT_FALSE(FileExists(part));
+    EXPECT_FALSE(FileExists(record));
+    bool askedForTheRest = false;
+    for (const ReceivedRequest& request : m_server.Requests())
+        askedForTheRest = askedForTheRest || (request.target == "/new.exe" &&
+                                              request.Header("If-Range") == etag[0].value);
+    EXPECT_TRUE(askedForTheRest);
+
+    // 1.0.0.2 is installed now: a part left beside it is not needed any more.
+    ASSERT_TRUE(WriteFileBytes(part, m_newBytes.substr(0, 1000)));
+    ASSERT_TRUE(WriteFileBytes(record, "qorvel partial download 1\n"));
+    ASSERT_TRUE(Start(L"AutoUpdate"));
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(Lines(m_log),
+              (std::vector<std::wstring>{kConnecting, kConnected, kAnalysed, kUpToDate}));
+    EXPECT_FALSE(FileExists(part));
+    EXPECT_FALSE(FileExists(record));
     PostMessageW(m_dialog, WM_CLOSE, 0, 0);
 }
 

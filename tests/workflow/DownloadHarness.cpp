@@ -15,9 +15,10 @@ std::wstring Text(HWND window, int id) {
 }  // namespace
 
 DownloadRun RunDownload(const GbkString& url, const std::wstring& target,
-                        const std::function<bool(const std::vector<int>&, DWORD)>& stopWhen) {
-    HWND window = CreateWindowW(L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                nullptr, nullptr);
+                        const std::function<bool(const std::vector<int>&, DWORD)>& stopWhen,
+                        const DownloadSettings& settings) {
+    HWND window =
+        CreateWindowW(L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     for (int id : {IDC_FILE_SIZE, IDC_SPEED, IDC_PERCENT})
         CreateWindowW(L"STATIC", L"", WS_CHILD, 0, 0, 5, 5, window,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
@@ -28,6 +29,11 @@ DownloadRun RunDownload(const GbkString& url, const std::wstring& target,
     DownloadHooks hooks;
     hooks.stopRequested = [&stop] { return stop.load(); };
     hooks.replaced = [&replaced] { replaced = true; };
+    hooks.timings = settings.timings;
+    hooks.version = settings.version;
+    hooks.expected = settings.expected;
+    std::atomic<int> resumed{0};
+    hooks.resumed = [&resumed] { ++resumed; };
     std::thread worker([&] {
         run.result = DownloadFile(window, url, target, hooks);
         done = true;
@@ -59,6 +65,7 @@ DownloadRun RunDownload(const GbkString& url, const std::wstring& target,
     }
     worker.join();
     if (stoppedAt) run.stopToReturnMs = returnedAt - stoppedAt;
+    run.resumed = resumed;
     run.sizeLabel = Text(window, IDC_FILE_SIZE);
     run.speedLabel = Text(window, IDC_SPEED);
     run.percentLabel = Text(window, IDC_PERCENT);

@@ -6,9 +6,11 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "DownloadFile.h"
 #include "GbkString.h"
 
 struct DownloadRun {
@@ -17,8 +19,17 @@ struct DownloadRun {
     bool replacedBeforeHundred = true;  // the replaced hook ran before the notice of 100
     std::wstring sizeLabel, speedLabel, percentLabel;
     DWORD stopToReturnMs = 0;  // from the stop to DownloadFile's return
+    int resumed = 0;           // times the download said it went on from a part in hand
+};
+
+// What the update run would hand DownloadFile besides the address and the target.
+struct DownloadSettings {
+    DownloadTimings timings{};
+    GbkString version = "1.0.0.2";
+    std::optional<ExpectedFile> expected{};
 };
 
 // stopWhen(notices so far, elapsed ms) is asked while the download runs; true asks it to stop.
 DownloadRun RunDownload(const GbkString& url, const std::wstring& target,
-                        const std::function<bool(const std::vector<int>&, DWORD)>& stopWhen = {});
+                        const std::function<bool(const std::vector<int>&, DWORD)>& stopWhen = {},
+                        const DownloadSettings& settings = {});

@@ -10,6 +10,7 @@
 #include "DownloadHarness.h"
 #include "ProgramImages.h"
 #include "ServerProtocol.h"
+#include "Sha256.h"
 #include "StagedFile.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
@@ -57,6 +58,14 @@ std::string ProgramWithSymbols(size_t size, char seed) {
                           .symbolCount = 2000,
                           .stringTableBytes = static_cast<uint32_t>(size - kStringsAt)},
                          size, seed);
+}
+
+// /hop1 redirects to /hop2, and so on; /hop5 to /new.exe: five redirects from /hop1.
+void ScriptRedirectChain() {
+    for (int hop = 1; hop <= 5; ++hop)
+        Server().Script("/hop" + std::to_string(hop),
+                        {.status = hop % 2 ? 302 : 301,
+                         .location = hop == 5 ? "/new.exe" : "/hop" + std::to_string(hop + 1)});
 }
 
 }  // namespace
@@ -114,7 +123,15 @@ protected:
         std::string now;
         ASSERT_TRUE(ReadFileBytes(m_target, now)) << name;
         EXPECT_TRUE(now == bytes) << name << ": the installed file is neither whole version";
+        ExpectNoPart(name);
+    }
+    void ExpectNoPart(const char* name) {
         EXPECT_FALSE(FileExists(StagedFile::TemporaryPath(m_target))) << name;
+        EXPECT_FALSE(FileExists(StagedFile::RecordPath(m_target))) << name;
+    }
+    void ExpectPartKept(const char* name) {
+        EXPECT_TRUE(FileExists(StagedFile::TemporaryPath(m_target))) << name;
+        EXPECT_TRUE(FileExists(StagedFile::RecordPath(m_target))) << name;
     }
     void ExpectUnchanged(const DownloadRun& run, const char* name) {
         ExpectInstalled(m_old, name);
@@ -161,7 +178,13 @@ TEST_F(Download, ACompleteBodyReplacesTheProgramAndOnlyThenNotifiesOneHundred) {
          overlaid},
         {"302", "/moved.exe", {.status = 302, .location = "/new.exe"}, {}},
         {"307", "/moved-too.exe", {.status = 307, .location = "/new.exe"}, {}},
+        {"308 to a whole address",
+         "/moved-for-good.exe",
+         {.status = 308, .location = Server().BaseUrl() + "new.exe"},
+         {}},
+        {"five redirects", "/hop1", {.status = 302, .location = "/hop2"}, {}},
     };
+    ScriptRedirectChain();
     for (const Case& c : cases) {
         ASSERT_TRUE(WriteFileBytes(m_target, m_old));
         Server().Script(c.target, c.reply);
@@ -231,7 +254,12 @@ TEST_F(Download, ABrokenOrForeignBodyLeavesTheProgramAsItWas) {
          {.body = ProgramBytes(200000, 5), .contentLength = ContentLength::Absent}},
         {"a length, and headers that say the program goes on",
          {.body = m_symbols.substr(0, kStringsAt + 5000)}},
+        // Redirects are followed by hand: a few, and only to the web.
+        {"six redirects", {.status = 302, .location = "/hop1"}},
+        {"redirect to ftp", {.status = 302, .location = "ftp://127.0.0.1/new.exe"}},
+        {"redirect to a file", {.status = 307, .location = "file:///C:/windows/notepad.exe"}},
     };
+    ScriptRedirectChain();
     for (const Case& c : cases) {
         Server().Script("/broken.exe", c.reply);
         const DownloadRun run = RunDownload(Url("/broken.exe"), m_target);
@@ -269,6 +297,47 @@ TEST_F(Download, StopEndsItAtOnceEvenOnASilentServer) {
     }
 }
 
+// The silence limit is shortened here to what the cases' pauses can show in seconds.
+TEST_F(Download, ASlowLinkInstallsAndOnlyASilentOneFails) {
+    const std::string program = ProgramWithHeaders(24000, 5);
+    struct Case {
+        const char* name;
+        Reply reply;
+        int result;
+    };
+    const Case cases[] = {
+        // Bytes keep coming, each piece well within the limit, though no read could fill a
+        // buffer before it runs out: each must be taken as it comes.
+        {"drip after a burst",
+         {.body = program,
+          .behaviour = Behaviour::Slow,
+          .pieceBytes = 200,
+          .intervalMs = 150,
+          .burstBytes = 20000},
+         0},
+        {"silent after a burst",
+         {.body = program,
+          .behaviour = Behaviour::StallAfter,
+          .afterBytes = 20000,
+          .stallSeconds = 10},
+         -1},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteFileBytes(m_target, m_old));
+        Server().Script("/slow.exe", c.reply);
+        const DownloadRun run =
+            RunDownload(Url("/slow.exe"), m_target, {}, {.timings = {.silenceLimitMs = 1200}});
+        EXPECT_EQ(run.result, c.result) << c.name;
+        if (c.result == 0) {
+            ExpectInstalled(program, c.name);
+            // The percentage follows the pieces as they come.
+            EXPECT_GE(run.notices.size(), 10u) << c.name;
+        } else {
+            ExpectUnchanged(run, c.name);
+        }
+    }
+}
+
 TEST_F(Download, AHeldTargetIsWaitedForWithinABound) {
     for (DWORD holdMs : {2000u, 14000u}) {
         ASSERT_TRUE(WriteFileBytes(m_target, m_old));
@@ -297,9 +366,294 @@ TEST_F(Download, AHeldTargetIsWaitedForWithinABound) {
 TEST_F(Download, AFailedWriteLeavesTheProgramAsItWas) {
     if (GetEnvironmentVariableW(L"QV_WRITES_LIMITED", nullptr, 0) == 0) GTEST_SKIP();
     const std::string big = ProgramBytes(12 << 20, 3);
-    Server().Script("/big.exe", {.body = big});
+    // Slow enough for the part to be recorded before the disk fills: it goes all the same.
+    Server().Script("/big.exe", {.headers = {{"ETag", "\"big\""}},
+                                 .body = big,
+                                 .behaviour = Behaviour::Slow,
+                                 .pieceBytes = 512 << 10,
+                                 .intervalMs = 150});
     const DownloadRun run = RunDownload(Url("/big.exe"), m_target);
     EXPECT_EQ(run.result, -1);
     ExpectUnchanged(run, "full disk");
 }
 
+namespace {
+
+const HttpHeader kEtag{"ETag", "\"v1\""};
+const HttpHeader kWeakEtag{"ETag", "W/\"v1\""};
+const HttpHeader kLastModified{"Last-Modified", "Mon, 01 Jan 2024 00:00:00 GMT"};
+// Later than the reply's Date: the file may still change within that second.
+const HttpHeader kLastModifiedLater{"Last-Modified", "Mon, 01 Jan 2046 00:00:00 GMT"};
+
+// Tries again without the minute of silence and the seconds of pause of a real link.
+const DownloadSettings kQuickTries{.timings = {.silenceLimitMs = 1200, .firstPauseMs = 50}};
+
+// The requests for `target`, from the server's record.
+std::vector<ReceivedRequest> RequestsFor(const std::string& target) {
+    std::vector<ReceivedRequest> found;
+    for (const ReceivedRequest& request : Server().Requests())
+        if (request.target == target) found.push_back(request);
+    return found;
+}
+
+}  // namespace
+
+TEST_F(Download, ADroppedOrStalledBodyIsResumedWhereItStood) {
+    struct Case {
+        const char* name;
+        Reply reply;
+        int result;
+        int requests;             // to /part.exe
+        const char* secondRange;  // the second request's Range ("" when none was sent)
+        std::string secondIfRange;
+        int resumed;
+    };
+    const Case cases[] = {
+        {"strong ETag",
+         {.headers = {kEtag},
+          .body = m_new,
+          .behaviour = Behaviour::DropAfter,
+          .afterBytes = 80000,
+          .faultyReplies = 1,
+          .ranges = true},
+         0,
+         2,
+         "bytes=80000-",
+         kEtag.value,
+         1},
+        {"Last-Modified",
+         {.headers = {kLastModified},
+          .body = m_new,
+          .behaviour = Behaviour::DropAfter,
+          .afterBytes = 80000,
+          .faultyReplies = 1,
+          .ranges = true},
+         0,
+         2,
+         "bytes=80000-",
+         kLastModified.value,
+         1},
+        {"stalled",
+         {.headers = {kEtag},
+          .body = m_new,
+          .behaviour = Behaviour::StallAfter,
+          .afterBytes = 80000,
+          .stallSeconds = 10,
+          .faultyReplies = 1,
+          .ranges = true},
+         0,
+         2,
+         "bytes=80000-",
+         kEtag.value,
+         1},
+        // A 200 to the range request: the file has changed, and comes whole.
+        {"changed between tries",
+         {.body = m_new,
+          .behaviour = Behaviour::DropAfter,
+          .afterBytes = 80000,
+          .faultyReplies = 1,
+          .ranges = true,
+          .changingEtag = true},
+         0,
+         2,
+         "bytes=80000-",
+         "\"try-1\"",
+         0},
+        // Nothing names the file: a range of it could belong to another.
+        {"weak ETag",
+         {.headers = {kWeakEtag},
+          .body = m_new,
+          .behaviour = Behaviour::DropAfter,
+          .afterBytes = 80000,
+          .faultyReplies = 1,
+          .ranges = true},
+         -1,
+         1,
+         "",
+         "",
+         0},
+        {"Last-Modified too recent",
+         {.headers = {kLastModifiedLater},
+          .body = m_new,
+          .behaviour = Behaviour::DropAfter,
+          .afterBytes = 80000,
+          .faultyReplies = 1,
+          .ranges = true},
+         -1,
+         1,
+         "",
+         "",
+         0},
+        {"no validator",
+         {.body = m_new,
+          .behaviour = Behaviour::DropAfter,
+          .afterBytes = 80000,
+          .faultyReplies = 1,
+          .ranges = true},
+         -1,
+         1,
+         "",
+         "",
+         0},
+        {"no length",
+         {.headers = {kEtag},
+          .body = m_new,
+          .contentLength = ContentLength::Absent,
+          .behaviour = Behaviour::DropAfter,
+          .afterBytes = 80000,
+          .faultyReplies = 1,
+          .ranges = true},
+         -1,
+         1,
+         "",
+         "",
+         0},
+        // Every range brings nothing: five tries in a row without a byte end it.
+        {"nothing more comes",
+         {.headers = {kEtag},
+          .body = m_new,
+          .behaviour = Behaviour::DropAfter,
+          .afterBytes = 80000,
+          .ranges = true},
+         -1,
+         6,
+         "bytes=80000-",
+         kEtag.value,
+         1},
+        // A server that ignores ranges sends the whole file again each time.
+        {"ranges ignored",
+         {.headers = {kEtag},
+          .body = m_new,
+          .behaviour = Behaviour::DropAfter,
+          .afterBytes = 80000,
+          .faultyReplies = 1},
+         0,
+         2,
+         "bytes=80000-",
+         kEtag.value,
+         0},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteFileBytes(m_target, m_old));
+        StagedFile::RemoveLeftover(m_target);
+        Server().Script("/part.exe", c.reply);
+        Server().ClearRequests();
+        const DownloadRun run = RunDownload(Url("/part.exe"), m_target, {}, kQuickTries);
+        EXPECT_EQ(run.result, c.result) << c.name;
+        EXPECT_EQ(run.resumed, c.resumed) << c.name;
+        if (c.result == 0) {
+            ExpectInstalled(m_new, c.name);
+        } else {
+            std::string now;
+            ASSERT_TRUE(ReadFileBytes(m_target, now));
+            EXPECT_TRUE(now == m_old) << c.name;
+            // Given up after part of it came: kept for the next run. A part that could never
+            // be resumed is not.
+            const bool kept = c.requests > 1;
+            EXPECT_EQ(FileExists(StagedFile::TemporaryPath(m_target)), kept) << c.name;
+            EXPECT_EQ(FileExists(StagedFile::RecordPath(m_target)), kept) << c.name;
+        }
+        const std::vector<ReceivedRequest> requests = RequestsFor("/part.exe");
+        ASSERT_EQ(requests.size(), static_cast<size_t>(c.requests)) << c.name;
+        EXPECT_FALSE(requests[0].HasHeader("Range")) << c.name;
+        if (requests.size() > 1) {
+            EXPECT_EQ(requests[1].Header("Range"), c.secondRange) << c.name;
+            EXPECT_EQ(requests[1].Header("If-Range"), c.secondIfRange) << c.name;
+        }
+    }
+}
+
+TEST_F(Download, EveryRedirectIsAskedForTheRestAgain) {
+    Server().Script("/part.exe", {.headers = {kEtag},
+                                  .body = m_new,
+                                  .behaviour = Behaviour::DropAfter,
+                                  .afterBytes = 80000,
+                                  .faultyReplies = 1,
+                                  .ranges = true});
+    Server().Script("/to-part.exe", {.status = 302, .location = "/part.exe"});
+    Server().ClearRequests();
+    const DownloadRun run = RunDownload(Url("/to-part.exe"), m_target, {}, kQuickTries);
+    EXPECT_EQ(run.result, 0);
+    ExpectInstalled(m_new, "redirected");
+    const std::vector<ReceivedRequest> requests = Server().Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    for (size_t i = 2; i < 4; ++i) {
+        EXPECT_EQ(requests[i].Header("Range"), "bytes=80000-") << requests[i].target;
+        EXPECT_EQ(requests[i].Header("If-Range"), kEtag.value) << requests[i].target;
+    }
+}
+
+// One run leaves a part (a stop, a kill, a failed run); the next run of the same offer goes on
+// from it, any other starts again.
+TEST_F(Download, AKeptPartIsResumedByTheNextRunOfTheSameOffer) {
+    ExpectedFile signedFile{.size = m_new.size()};
+    Sha256 hash;
+    ASSERT_TRUE(hash.Add(m_new.data(), static_cast<ULONG>(m_new.size())));
+    ASSERT_TRUE(hash.Finish(signedFile.sha256));
+    ExpectedFile otherFile = signedFile;
+    otherFile.sha256[0] ^= 1;
+    DownloadSettings signedRelease, otherSignedRelease, otherVersion = kQuickTries;
+    signedRelease.expected = signedFile;
+    otherSignedRelease.expected = otherFile;
+    otherVersion.version = "1.0.0.3";
+    struct Case {
+        const char* name;
+        DownloadSettings first, next;
+        std::vector<HttpHeader> nextHeaders;
+        std::string tail;  // written after the part, as a crash could leave it unflushed
+        bool asksForTheRest;
+        bool resumes;
+    };
+    const Case cases[] = {
+        {"same offer", kQuickTries, kQuickTries, {kEtag}, "", true, true},
+        {"tail never recorded",
+         kQuickTries,
+         kQuickTries,
+         {kEtag},
+         std::string(5000, '\0'),
+         true,
+         true},
+        {"signed", signedRelease, signedRelease, {kEtag}, "", true, true},
+        {"another version", kQuickTries, otherVersion, {kEtag}, "", false, false},
+        {"another signed file", otherSignedRelease, signedRelease, {kEtag}, "", false, false},
+        {"the file has changed", kQuickTries, kQuickTries, {{"ETag", "\"v2\""}}, "", true, false},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteFileBytes(m_target, m_old));
+        StagedFile::RemoveLeftover(m_target);
+        Server().Script("/kept.exe", {.headers = {kEtag},
+                                      .body = m_new,
+                                      .behaviour = Behaviour::Slow,
+                                      .pieceBytes = 4096,
+                                      .intervalMs = 50});
+        const DownloadRun stopped = RunDownload(
+            Url("/kept.exe"), m_target,
+            [](const std::vector<int>& notices, DWORD) {
+                return !notices.empty() && notices.back() >= 20;
+            },
+            c.first);
+        EXPECT_EQ(stopped.result, 0) << c.name;
+        ExpectPartKept(c.name);
+        std::string part;
+        ASSERT_TRUE(ReadFileBytes(StagedFile::TemporaryPath(m_target), part));
+        ASSERT_GT(part.size(), 0u);
+        EXPECT_TRUE(m_new.compare(0, part.size(), part) == 0) << c.name;
+        if (!c.tail.empty()) {
+            ASSERT_TRUE(WriteFileBytes(StagedFile::TemporaryPath(m_target), part + c.tail));
+        }
+
+        Server().Script("/kept.exe", {.headers = c.nextHeaders, .body = m_new, .ranges = true});
+        Server().ClearRequests();
+        const DownloadRun next = RunDownload(Url("/kept.exe"), m_target, {}, c.next);
+        EXPECT_EQ(next.result, 0) << c.name;
+        ExpectInstalled(m_new, c.name);
+        EXPECT_EQ(next.resumed, c.resumes ? 1 : 0) << c.name;
+        const std::vector<ReceivedRequest> requests = RequestsFor("/kept.exe");
+        ASSERT_EQ(requests.size(), 1u) << c.name;
+        EXPECT_EQ(requests[0].HasHeader("Range"), c.asksForTheRest) << c.name;
+        if (c.asksForTheRest) {
+            EXPECT_EQ(requests[0].Header("Range"), "bytes=" + std::to_string(part.size()) + "-")
+                << c.name;
+        }
+    }
+}

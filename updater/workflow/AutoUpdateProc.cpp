@@ -63,8 +63,7 @@ bool BeginRun(const DialogLink& link, RunSettings& settings) {
         dialog.m_progressStage.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 3));
         dialog.m_progressStage.SendMessage(PBM_SETPOS, 0);
         dialog.ClearLog();
-        settings = {dialog.m_strAction, dialog.m_strCheckUrl, dialog.m_strUpdateUrl,
-                    dialog.m_hWnd};
+        settings = {dialog.m_strAction, dialog.m_strCheckUrl, dialog.m_strUpdateUrl, dialog.m_hWnd};
     });
 }
 
@@ -103,6 +102,8 @@ int RunStages(const DialogLink& link, const RunSettings& settings) {
     const std::wstring target = GetModuleDir(kMainProgramSuffix);
     // The installed version as the file has it now, whatever the other worker has read.
     if (!IsNewerVersion(GetFileVersionString(target), offer.version)) {
+        // A part of an update that is no longer needed (it may have been installed by hand).
+        StagedFile::RemoveLeftover(target);
         link.Log("* 您当前已是最新版本，不需要更新!");
         return 3;
     }
@@ -115,6 +116,8 @@ int RunStages(const DialogLink& link, const RunSettings& settings) {
     KillProcessByName(kMainProgramName);
     link.Log("* 发现新版本,正在下载最新版本!…");
     hooks.stopRequested = link.Stopper();
+    hooks.version = offer.version;
+    hooks.resumed = [&link] { link.Log("* 正在继续上次未完成的下载…"); };
     hooks.rejected = [&link] { link.Log(kCheckFailed); };
     hooks.replaced = [&link] {
         link.With([](UpdateDialog& dialog) { dialog.m_bNewVersionInPlace = true; });
@@ -130,7 +133,6 @@ UINT AutoUpdateProc(LPVOID parameter) {
     RunEnd end(link);
     RunSettings settings;
     if (!BeginRun(link, settings)) return 0;
-    StagedFile::RemoveLeftover(GetModuleDir(kMainProgramSuffix));
     const int lastStage = RunStages(link, settings);
     if (lastStage != 0) link.SetStage(lastStage);
     return 0;

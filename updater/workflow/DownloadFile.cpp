@@ -9,6 +9,7 @@
 #include "CodePage.h"
 #include "DownloadMeter.h"
 #include "HttpGet.h"
+#include "ResumableGet.h"
 #include "ProgramImage.h"
 #include "StagedFile.h"
 #include "UpdateDialog.h"
@@ -26,16 +27,40 @@ const wchar_t kRequestHeaders[] =
 
 // Each cross-thread label update waits for the dialog's thread: a few a second are enough.
 constexpr DWORD kLabelRefreshMs = 100;
+// Reads take what WinINet holds up to this much: on a fast link few calls and few writes, each
+// large, carry the body. (Far above the 16 KB reads of old, which held a fast link back.)
+constexpr DWORD kReadBytes = 1 << 20;
 
 bool IsIdentity(const std::wstring& encoding) {
     return encoding.empty() || _wcsicmp(encoding.c_str(), L"identity") == 0;
 }
 
-class DownloadSink : public HttpSink {
+// How often, at most, a part in hand is flushed and recorded while it grows.
+constexpr DWORD kRecordEveryMs = 1000;
+
+class DownloadSink : public ResumableSink {
 public:
-    DownloadSink(HWND notify, StagedFile& file, const std::optional<ExpectedFile>& expected)
-        : m_notify(notify), m_file(file), m_expected(expected) {
-        if (m_expected) m_digest.emplace();
+    DownloadSink(HWND notify, StagedFile& file, const std::wstring& recordPath,
+                 DownloadRecord& record, const DownloadHooks& hooks)
+        : m_notify(notify),
+          m_file(file),
+          m_recordPath(recordPath),
+          m_record(record),
+          m_expected(hooks.expected),
+          m_resumedHook(hooks.resumed) {
+        RestartChecks();
+    }
+
+    // A part kept from a run before, already open: the checks and the figures take it in.
+    bool TakeKept() {
+        m_meter.emplace(m_record.total);
+        m_meter->Resume(m_record.written);
+        m_hasLength = true;  // only a part of a body with a length is ever kept
+        m_startTick = timeGetTime();
+        bool checked = true;
+        return m_file.ReadBack([this, &checked](const char* data, DWORD size) {
+            checked = checked && CheckBody(data, size);
+        }) && checked;
     }
 
     bool Begin(const HttpResponseInfo& response) override {
@@ -46,31 +71,49 @@ public:
         m_meter.emplace(response.hasLength ? response.length : 0);
         m_hasLength = response.hasLength;
         m_startTick = timeGetTime();
-        return m_file.Open();
+        m_record.validator = ResumeValidator(response);
+        m_record.total = response.hasLength ? response.length : 0;
+        m_record.written = 0;
+        m_lastRecorded = GetTickCount();
+        return m_file.IsOpen() || m_file.Open();
     }
 
+    bool StartOver() override {
+        DeleteFileW(m_recordPath.c_str());
+        m_recorded = false;
+        RestartChecks();
+        return m_file.Empty();
+    }
+
+    void Resumed(uint64_t) override {
+        if (m_resumed) return;
+        m_resumed = true;
+        if (m_resumedHook) m_resumedHook();
+    }
+
+    void TryEnded(const ResumePoint&) override { Record(); }
+
     bool Write(const char* data, DWORD size) override {
-        m_image.Add(data, size);
-        if (!m_image.LooksLikeProgram() || !m_file.Write(data, size)) return false;
+        if (!CheckBody(data, size)) return false;
+        if (!m_file.Write(data, size)) {
+            m_writeFailed = true;
+            return false;
+        }
+        m_record.written += size;
         const DownloadFigures figures = m_meter->AddChunk(size);
-        if (m_expected && (m_meter->Received() > m_expected->size || !m_digest->Add(data, size)))
-            return Reject();
+        if (m_expected && m_meter->Received() > m_expected->size) return Reject();
         ShowFigures(figures);
         // The notice with 100 finishes the update: it waits until the file is in place.
         if (figures.percent < 100) Notify(figures.percent);
         m_meter->ChunkHandled(m_startTick, timeGetTime());
+        if (GetTickCount() - m_lastRecorded >= kRecordEveryMs) Record();
         return true;
     }
 
     // After the whole body: false when it cannot be a program, or is not the expected file.
     bool Finish() {
         if (m_pending) ShowFigures(*m_pending, true);
-        if (m_meter->Received() < 2 || !m_image.LooksLikeProgram()) return false;
-        // Its own headers must not say that the program goes on. Without a length or a signed
-        // size nothing else tells a cut body from a whole one: there they must prove it whole.
-        if (!m_image.ProvenWhole(m_meter->Received()) &&
-            (m_image.HeadersKnown() || (!m_hasLength && !m_expected)))
-            return false;
+        if (!ProvenWhole(m_meter->Received())) return false;
         if (!m_expected) return true;
         std::array<uint8_t, 32> digest{};
         if (m_meter->Received() != m_expected->size || !m_digest->Finish(digest) ||
@@ -80,6 +123,9 @@ public:
     }
 
     bool Rejected() const { return m_rejected; }
+    bool WriteFailed() const { return m_writeFailed; }
+    // Whether the part in hand is on disk with its record, for a later try or run.
+    bool Recorded() const { return m_recorded; }
 
     void Notify(int percent) {
         if (percent == m_lastNotice) return;
@@ -91,6 +137,37 @@ private:
     bool Reject() {
         m_rejected = true;
         return false;
+    }
+
+    // ---- The body's checks. They are fed every byte of the body in order from its start:
+    // on a resumed download the kept bytes first (TakeKept), then those that arrive (Write).
+    bool CheckBody(const char* data, size_t size) {
+        // Every Windows program starts with "MZ"; an error page or a portal's HTML does not.
+        m_image.Add(data, size);
+        if (!m_image.LooksLikeProgram()) return false;
+        if (m_digest && !m_digest->Add(data, static_cast<ULONG>(size))) return Reject();
+        return true;
+    }
+    // The body starts again from its first byte.
+    void RestartChecks() {
+        m_image = ProgramImageProof{};
+        if (m_expected) m_digest.emplace();
+    }
+    // Whether a body of `received` bytes may be the whole program. Its own headers must not say
+    // that the program goes on. Without a length or a signed size nothing else tells a cut body
+    // from a whole one: there they must prove it whole.
+    bool ProvenWhole(uint64_t received) const {
+        if (received < 2 || !m_image.LooksLikeProgram()) return false;
+        return m_image.ProvenWhole(received) ||
+               (!m_image.HeadersKnown() && (m_hasLength || m_expected));
+    }
+    // ---- End of the body's checks.
+
+    // Flushes the part and records it, once it can be resumed at all.
+    void Record() {
+        if (m_record.validator.empty() || m_record.total == 0 || m_record.written == 0) return;
+        m_lastRecorded = GetTickCount();
+        m_recorded = m_file.Keep() && SaveDownloadRecord(m_recordPath, m_record);
     }
 
     void ShowFigures(const DownloadFigures& figures, bool now = false) {
@@ -109,6 +186,8 @@ private:
 
     HWND m_notify;
     StagedFile& m_file;
+    const std::wstring& m_recordPath;
+    DownloadRecord& m_record;
     std::optional<DownloadMeter> m_meter;
     DWORD m_startTick = 0;
     ProgramImageProof m_image;
@@ -120,10 +199,15 @@ private:
     const std::optional<ExpectedFile>& m_expected;
     // Taken as the chunks arrive, not in a second pass; only for a signed release.
     std::optional<BackgroundSha256> m_digest;
+    const std::function<void()>& m_resumedHook;
+    DWORD m_lastRecorded = 0;
+    bool m_recorded = false;
+    bool m_resumed = false;
     bool m_rejected = false;
+    bool m_writeFailed = false;
 };
 
-HttpGetOptions DownloadOptions(const StopCheck& stopRequested) {
+HttpGetOptions DownloadOptions(const StopCheck& stopRequested, const DownloadTimings& timings) {
     DWORD connection = 0;
     InternetGetConnectedState(&connection, 0);
     HttpGetOptions options;
@@ -136,7 +220,17 @@ HttpGetOptions DownloadOptions(const StopCheck& stopRequested) {
     options.flags =
         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
     options.stopRequested = stopRequested;
+    options.readSize = kReadBytes;
+    options.chunkSize = kReadBytes;
+    options.idleTimeoutMs = timings.silenceLimitMs;
     return options;
+}
+
+// Whether the connection, not the body or the disk, ended the download: the part in hand may
+// then be resumed by a later run.
+bool LinkFailed(HttpOutcome outcome) {
+    return outcome == HttpOutcome::Truncated || outcome == HttpOutcome::TimedOut ||
+           outcome == HttpOutcome::Failed;
 }
 
 }  // namespace
@@ -144,12 +238,42 @@ HttpGetOptions DownloadOptions(const StopCheck& stopRequested) {
 int DownloadFile(HWND notify, const GbkString& url, const std::wstring& path,
                  const DownloadHooks& hooks) {
     StagedFile file(path);
-    DownloadSink sink(notify, file, hooks.expected);
-    const HttpResult result = HttpGet(ToWide(url), DownloadOptions(hooks.stopRequested), sink);
-    if (result.outcome == HttpOutcome::Stopped) return 0;
+    const std::wstring recordPath = StagedFile::RecordPath(path);
+    DownloadRecord record;
+    record.address = url;
+    record.version = hooks.version;
+    record.expected = hooks.expected;
+    DownloadSink sink(notify, file, recordPath, record, hooks);
+    ResumePoint point;
+    DownloadRecord kept;
+    if (LoadDownloadRecord(recordPath, kept) &&
+        kept.SameOffer(url, hooks.version, hooks.expected) && file.OpenKept(kept.written)) {
+        record = kept;
+        if (sink.TakeKept()) {
+            point = {kept.written, kept.total, kept.validator};
+        } else if (!sink.StartOver()) {
+            file.Discard();
+            return -1;
+        }
+    } else {
+        // Another offer's part, or one that cannot be resumed.
+        StagedFile::RemoveLeftover(path);
+    }
+
+    const HttpResult result =
+        ResumableGet(ToWide(url), DownloadOptions(hooks.stopRequested, hooks.timings),
+                     {.firstPauseMs = hooks.timings.firstPauseMs}, point, sink);
+    if (result.outcome == HttpOutcome::Stopped) {
+        // Kept for the next run when it can be resumed.
+        if (!sink.Recorded()) file.Discard();
+        return 0;
+    }
     const bool whole = result.outcome == HttpOutcome::Complete && sink.Finish();
     if (sink.Rejected() && hooks.rejected) hooks.rejected();
-    if (!whole) return -1;
+    if (!whole) {
+        if (!LinkFailed(result.outcome) || !sink.Recorded() || sink.WriteFailed()) file.Discard();
+        return -1;
+    }
     // From here the download is whole: a Stop no longer cancels it.
     if (!file.Commit()) return -1;
     if (hooks.replaced) hooks.replaced();

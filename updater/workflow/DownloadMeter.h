@@ -23,6 +23,9 @@ public:
     // The figures after a chunk of count bytes. Its speed is taken over the time from the
     // start to the end of the previous chunk's handling (10 ms for the first chunk).
     DownloadFigures AddChunk(DWORD count);
+    // A download that goes on from `inHand` bytes kept before: they count for the percentage,
+    // not for the speed.
+    void Resume(uint64_t inHand) { m_received = m_resumedFrom = inHand; }
     // The previous chunk has been handled at this tick (timeGetTime's milliseconds).
     void ChunkHandled(DWORD startTick, DWORD nowTick);
 
@@ -32,5 +35,6 @@ private:
     static constexpr DWORD kFirstChunkMs = 10;
     uint64_t m_size;
     uint64_t m_received = 0;
+    uint64_t m_resumedFrom = 0;
     DWORD m_elapsedMs = kFirstChunkMs;
 };

@@ -1,0 +1,39 @@
+#include "ReadingPace.h"
+
+#include <algorithm>
+
+ReadingPace::ReadingPace(DWORD bufferBytes, DWORD silenceLimitMs, DWORD nowTick)
+    : m_bufferBytes(std::max<DWORD>(bufferBytes, 1)),
+      m_silenceLimitMs(silenceLimitMs),
+      m_lastByteTick(nowTick),
+      m_windowStart(nowTick) {}
+
+void ReadingPace::CloseWindows(DWORD nowTick) {
+    const DWORD elapsed = nowTick - m_windowStart;
+    if (elapsed < kWindowMs) return;
+    // A stretch that closed long ago says nothing of the pace now, and one in which the
+    // transfer waited says that the link is the slower.
+    m_lastWindowBytes = elapsed < 2 * kWindowMs && !m_windowWaited ? m_windowBytes : 0;
+    m_windowBytes = 0;
+    m_windowWaited = false;
+    m_windowStart = nowTick;
+}
+
+DWORD ReadingPace::ReadSize(DWORD held, DWORD nowTick) {
+    CloseWindows(nowTick);
+    return std::min(std::max(held, m_lastWindowBytes), m_bufferBytes);
+}
+
+void ReadingPace::Waited(DWORD waitedMs, DWORD nowTick) {
+    if (waitedMs < kShortWaitMs) return;
+    CloseWindows(nowTick);
+    m_windowWaited = true;
+    m_lastWindowBytes = 0;
+}
+
+void ReadingPace::Read(DWORD got, DWORD nowTick) {
+    CloseWindows(nowTick);
+    if (got == 0) return;
+    m_windowBytes += got;
+    m_lastByteTick = nowTick;
+}
