@@ -13,35 +13,14 @@ out=$(mktemp -d /dev/shm/bench-download.XXXXXX 2>/dev/null || echo "$work/out")
 spinner=
 trap '[ -z "$spinner" ] || kill "$spinner" 2>/dev/null; nginx -c "$work/nginx.conf" -s stop 2>/dev/null || true; rm -rf "$work" "$out"' EXIT
 
-mkdir -p "$work/www" "$out" "$work/tmp"
-chmod 755 "$work" "$work/www"  # nginx's workers read it as another user when started by root
-{ printf 'MZ'; head -c $((256 * 1024 * 1024 - 2)) /dev/urandom; } >"$work/www/big.exe"
-cat >"$work/nginx.conf" <<CONF
-pid $work/nginx.pid;
-error_log $work/error.log;
-daemon on;
-events {}
-http {
-  access_log off;
-  client_body_temp_path $work/tmp;
-  proxy_temp_path $work/tmp;
-  fastcgi_temp_path $work/tmp;
-  uwsgi_temp_path $work/tmp;
-  scgi_temp_path $work/tmp;
-  server {
-    listen 127.0.0.1:$port;
-    root $work/www;
-    sendfile on;
+mkdir -p "$out"
+source "$root/tests/benchmarks/nginx-site.sh"
+serve_program_with_nginx "$work" "$port" 256 "    sendfile on;
     # The same file at the pace of a gigabit link.
     location /limited/ {
       alias $work/www/;
       limit_rate 100m;
-    }
-  }
-}
-CONF
-nginx -c "$work/nginx.conf"
-chmod 644 "$work/www/big.exe"
+    }"
 arch=win32
 [ "$preset" = mingw-x86 ] || arch=win64
 bench() {

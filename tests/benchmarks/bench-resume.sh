@@ -15,29 +15,9 @@ out=$(mktemp -d /dev/shm/bench-resume.XXXXXX 2>/dev/null || echo "$work/out")
 proxy=
 trap '[ -z "$proxy" ] || kill "$proxy" 2>/dev/null; nginx -c "$work/nginx.conf" -s stop 2>/dev/null || true; rm -rf "$work" "$out"' EXIT
 
-mkdir -p "$work/www" "$out" "$work/tmp"
-chmod 755 "$work" "$work/www"
-{ printf 'MZ'; head -c $((64 * 1024 * 1024 - 2)) /dev/urandom; } >"$work/www/big.exe"
-chmod 644 "$work/www/big.exe"
-cat >"$work/nginx.conf" <<CONF
-pid $work/nginx.pid;
-error_log $work/error.log;
-daemon on;
-events {}
-http {
-  access_log off;
-  client_body_temp_path $work/tmp;
-  proxy_temp_path $work/tmp;
-  fastcgi_temp_path $work/tmp;
-  uwsgi_temp_path $work/tmp;
-  scgi_temp_path $work/tmp;
-  server {
-    listen 127.0.0.1:$port;
-    root $work/www;
-  }
-}
-CONF
-nginx -c "$work/nginx.conf"
+mkdir -p "$out"
+source "$root/tests/benchmarks/nginx-site.sh"
+serve_program_with_nginx "$work" "$port" 64
 python3 "$root/tests/benchmarks/dropping_proxy.py" "$proxy_port" "$port" "$work/stats" &
 proxy=$!
 sleep 1
