@@ -151,12 +151,10 @@ bool ReleaseFolder::TakeProgram(const fs::path& published, Release& release,
     return true;
 }
 
-// The plain address of a version and name belongs to the first bytes given it in this run;
-// other bytes get an address of their own, made from their size and time.
+// The plain address of a version and name belongs to the first bytes ever given it; other
+// bytes get an address of their own, made from their size and time.
 void ReleaseFolder::ChooseAddress(Release& release) {
-    const auto [first, added] =
-        m_plainAddresses.emplace(release.version + "/" + release.programName, release.etag);
-    if (added || first->second == release.etag) return;
+    if (m_addresses.Claim(release.version + "/" + release.programName, release.etag)) return;
     std::ostringstream tag;
     tag << std::hex << release.size << '-' << release.modified;
     release.addressTag = tag.str();

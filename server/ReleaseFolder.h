@@ -4,10 +4,10 @@
 #pragma once
 
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "AddressBook.h"
 #include "Release.h"
 
 namespace vendor {
@@ -33,12 +33,19 @@ public:
 
     // The release the folder holds now, or nullptr with `error` saying why it cannot be served.
     // `known` are the releases served now: their copies serve again for the same file. An
-    // address, once given to bytes, is never given to other bytes while the folder is read.
+    // address, once given to bytes, is never given to other bytes (see SetAddressBook).
     ReleasePtr Check(std::string& error, const std::vector<ReleasePtr>& known = {});
     // The last Check failed for want of descriptors, not for anything in the folder.
     bool FailedForNow() const { return m_failedForNow; }
 
     const std::filesystem::path& Folder() const { return m_folder; }
+
+    // Keeps the plain addresses given in `file`, so that they hold across restarts; a book
+    // that is only read gives no new plain address to bytes it does not list. Without one,
+    // they hold for this object's life.
+    void SetAddressBook(const std::filesystem::path& file, bool writable) {
+        m_addresses.Open(file, writable);
+    }
 
     // Records are made for this base address (ending in "/"), and signed with `key` when it is
     // given, else with the settings' signing_key when they name one. Signed ones are kept in
@@ -62,7 +69,7 @@ private:
     std::filesystem::path m_store;
     unsigned m_copies = 0;
     bool m_failedForNow = false;
-    std::map<std::string, std::string> m_plainAddresses;  // "version/name": the etag it serves
+    AddressBook m_addresses;
     std::string m_publicBase;
     std::filesystem::path m_key;
     std::filesystem::path m_records;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -57,8 +58,9 @@ protected:
 };
 
 bool HoldsCopies(const fs::path& store) {
-    for (const auto& entry : fs::recursive_directory_iterator(store))
-        if (entry.is_regular_file() && entry.path().filename() != "store.lock") return true;
+    std::error_code none;
+    for (const auto& entry : fs::recursive_directory_iterator(store / "copies", none))
+        if (entry.is_regular_file()) return true;
     return false;
 }
 
@@ -499,6 +501,34 @@ TEST(Store, ServesOneServerAtATimeAndLosesWhatAKilledRunLeft) {
     EXPECT_EQ(second.Stop(), 2);
     EXPECT_NE(second.Errors().find("in use by another update-server"), std::string::npos)
         << second.Errors();
+
+    // After a restart, an address that once served other bytes serves no new ones, and the
+    // export gives the address the server gives.
+    EXPECT_EQ(first.Stop(), 0);
+    const fs::path grown =
+        GrownProgram(own.place.Path(), "v2_0_1_5.exe", ReadBytes(own.program).size() + 4096);
+    Publish(own.release, grown);
+    ServerProcess restarted(own.Arguments({}));
+    ASSERT_TRUE(restarted.WaitUntilListening()) << restarted.Errors();
+    const std::string record = Get(restarted.Port(), "/freeUpdate/update.asp?action=Auto").body;
+    ASSERT_TRUE(record.starts_with("#2.0.1.5#" + restarted.Base() + "download/")) << record;
+    EXPECT_EQ(record.find(kProgramPath.substr(1)), std::string::npos) << record;
+    EXPECT_EQ(Get(restarted.Port(), kProgramPath).status, 404);
+    const size_t from = record.find("download/");
+    EXPECT_TRUE(Get(restarted.Port(), "/" + record.substr(from, record.size() - 1 - from)).body ==
+                ReadBytes(grown));
+    const fs::path out = own.place.Path() / "export";
+    ASSERT_EQ(std::system((std::string(UPDATE_SERVER_PROGRAM) + " export --public-url " +
+                           restarted.Base() + " --store " + own.store.string() + " " +
+                           own.release.string() + " " + out.string() + " >/dev/null")
+                              .c_str()),
+              0);
+    EXPECT_EQ(ReadBytes(out / "site" / "freeUpdate" / "update.asp-Auto"), record);
+    EXPECT_EQ(fs::file_size(out / "site" /
+                            fs::path(record.substr(from, record.size() - 1 - from)).parent_path() /
+                            "Tanvik体验版.exe"),
+              fs::file_size(grown));
+    EXPECT_EQ(restarted.Stop(), 0);
 
     // Without --store: a folder of the server's own under the state folder, locked alike.
     const fs::path state = own.place.Path() / "state";
