@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -84,6 +85,13 @@ void SendError(evhttp_request* request, int status, const char* reason) {
 
 bool IsHead(evhttp_request* request) {
     return evhttp_request_get_command(request) == EVHTTP_REQ_HEAD;
+}
+
+// The length of the reply's body, as its headers give it.
+unsigned long long BodyBytes(evhttp_request* request) {
+    const char* length =
+        evhttp_find_header(evhttp_request_get_output_headers(request), "Content-Length");
+    return IsHead(request) || !length ? 0 : std::strtoull(length, nullptr, 10);
 }
 
 // The decoded path, or false for one that no request of ours can have: not absolute, with a
@@ -230,7 +238,22 @@ void UpdateServer::OnRequest(evhttp_request* request, void* self) {
 void UpdateServer::OnReplyDone(evhttp_request* request, void* self) {
     auto* server = static_cast<UpdateServer*>(self);
     server->m_connections->ReplyDone(request);
-    server->Record(request);
+    server->m_downloads.erase(evhttp_request_get_connection(request));
+    server->Record(request, evhttp_request_get_response_code(request), BodyBytes(request), true);
+}
+
+// A download's connection closed before it was sent whole (the client left, it stalled, or the
+// server stops): it is recorded with the bytes the socket took, as nginx logs it.
+void UpdateServer::OnConnectionClosed(evhttp_connection* connection, void* self) {
+    auto* server = static_cast<UpdateServer*>(self);
+    const auto found = server->m_downloads.find(connection);
+    if (found == server->m_downloads.end()) return;
+    const Download download = found->second;
+    server->m_downloads.erase(found);
+    const unsigned long long unsent =
+        evbuffer_get_length(bufferevent_get_output(evhttp_connection_get_bufferevent(connection)));
+    server->Record(download.request, download.status,
+                   download.length - std::min(download.length, unsent), false);
 }
 
 void UpdateServer::Offer(const Release& release) {
@@ -241,14 +264,10 @@ void UpdateServer::OnFlush(evutil_socket_t, short, void* self) {
     static_cast<UpdateServer*>(self)->m_accessLog.Flush();
 }
 
-// A reply sent whole: into the access log and the figures.
-void UpdateServer::Record(evhttp_request* request) {
+// A reply, sent whole or cut after `bytes` of its body: into the access log and the figures.
+void UpdateServer::Record(evhttp_request* request, int status, unsigned long long bytes,
+                          bool whole) {
     if (!m_accessLog.Enabled() && !m_metrics) return;
-    const int status = evhttp_request_get_response_code(request);
-    const char* length =
-        evhttp_find_header(evhttp_request_get_output_headers(request), "Content-Length");
-    const unsigned long long bytes =
-        IsHead(request) || !length ? 0 : std::strtoull(length, nullptr, 10);
     m_accessLog.Write(request, status, bytes);
     if (!m_metrics) return;
     const std::string_view uri =
@@ -260,7 +279,7 @@ void UpdateServer::Record(evhttp_request* request) {
         endpoint = "download";
         const std::string_view rest = uri.substr(10);
         if ((status == 200 || status == 206) && !IsHead(request))
-            m_metrics->DownloadCompleted(std::string(rest.substr(0, rest.find('/'))), bytes);
+            m_metrics->DownloadEnded(std::string(rest.substr(0, rest.find('/'))), bytes, whole);
     }
     m_metrics->Answered(endpoint, status);
 }
@@ -412,6 +431,9 @@ void UpdateServer::SendProgram(evhttp_request* request, const Release& release) 
         AddHeader(request, "Retry-After", "1");
         return SendError(request, HTTP_SERVUNAVAIL, "Service Unavailable");
     }
+    evhttp_connection* connection = evhttp_request_get_connection(request);
+    m_downloads[connection] = {request, status, part.length};
+    evhttp_connection_set_closecb(connection, OnConnectionClosed, this);
     evhttp_send_reply(request, status, reason, content);
     evbuffer_free(content);
 }

@@ -603,9 +603,10 @@ TEST(Descriptors, TheServerKeepsToItsCapAndRidesOutExhaustion) {
     EXPECT_LE(reports, 4u) << errors;
 }
 
-// What a vendor watches: the access log in nginx's combined format, and the metrics page.
+// What a vendor watches: the access log in nginx's combined format, and the metrics page. A
+// download cut by its client is logged with the bytes sent, and not counted as completed.
 TEST(Watching, TheAccessLogAndTheMetricsPageTellWhatWasServed) {
-    OwnRelease own;
+    OwnRelease own(32 << 20);  // more than the sockets' buffers hold
     const fs::path log = own.place.Path() / "access.log";
     ServerProcess server(
         own.Arguments({"--access-log", log.string(), "--metrics-listen", "127.0.0.1:0"}));
@@ -619,26 +620,54 @@ TEST(Watching, TheAccessLogAndTheMetricsPageTellWhatWasServed) {
     EXPECT_EQ(Get(server.Port(), "/freeUpdate/isweb.asp", agent).status, 200);
     EXPECT_EQ(Get(server.Port(), kProgramPath, agent).status, 200);
     EXPECT_EQ(Get(server.Port(), "/freeUpdate/none.asp", agent).status, 404);
-    const std::string size = std::to_string(ReadBytes(own.program).size());
-    const std::string page = Get(metricsPort, "/metrics").body;
+    {
+        const int cut = Connect(server.Port());
+        const std::string request = "GET " + kProgramPath + " HTTP/1.1\r\nHost: a\r\n\r\n";
+        ::send(cut, request.data(), request.size(), MSG_NOSIGNAL);
+        std::string some;  // the head and some of the program
+        char chunk[4096];
+        for (ssize_t got = 1; got > 0 && (some.find("\r\n\r\n") == std::string::npos ||
+                                          some.size() < some.find("\r\n\r\n") + 5);)
+            if ((got = ::recv(cut, chunk, sizeof chunk, 0)) > 0) some.append(chunk, got);
+        const linger reset{1, 0};  // gone at once, as a client killed mid-way
+        ::setsockopt(cut, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        ::close(cut);
+    }
+    const unsigned long long size = ReadBytes(own.program).size();
+    const std::string sentLine = "\nupdate_server_download_bytes_sent_total{version=\"2.0.1.5\"} ";
+    std::string page;
+    for (int i = 0; i < 50; ++i, usleep(100000)) {
+        page = Get(metricsPort, "/metrics").body;
+        const size_t sent = page.find(sentLine);
+        if (sent != std::string::npos && std::stod(page.substr(sent + sentLine.size())) > size)
+            break;
+    }
     for (const std::string& line :
          {std::string("update_server_requests_total{endpoint=\"isweb.asp\",status=\"200\"} 1"),
-          std::string("update_server_requests_total{endpoint=\"download\",status=\"200\"} 1"),
+          std::string("update_server_requests_total{endpoint=\"download\",status=\"200\"} 2"),
           std::string("update_server_requests_total{endpoint=\"other\",status=\"404\"} 1"),
-          std::string("update_server_downloads_started_total{version=\"2.0.1.5\"} 1"),
+          std::string("update_server_downloads_started_total{version=\"2.0.1.5\"} 2"),
           std::string("update_server_downloads_completed_total{version=\"2.0.1.5\"} 1"),
-          "update_server_download_bytes_sent_total{version=\"2.0.1.5\"} " + size,
           std::string("update_server_offered_release{version=\"2.0.1.5\"} 1"),
           std::string("update_server_publishes_total 0"),
           std::string("update_server_open_connections "),
           std::string("update_server_publishes_refused_total 0")})
         EXPECT_NE(page.find("\n" + line), std::string::npos) << line << "\n" << page;
+    ASSERT_NE(page.find(sentLine), std::string::npos) << page;
+    const double sent = std::stod(page.substr(page.find(sentLine) + sentLine.size()));
+    EXPECT_GT(sent, size);
+    EXPECT_LT(sent, 2.0 * size) << "a cut download counted whole";
     EXPECT_EQ(server.Stop(), 0);
     const std::string written = ReadBytes(log);
     const std::regex combined(
         R"(127\.0\.0\.1 - - \[\d\d/[A-Z][a-z]{2}/\d{4}:\d\d:\d\d:\d\d [+-]\d{4}\] "GET /freeUpdate/isweb\.asp HTTP/1\.1" 200 4 "http://a/" "tester \\x221\\x22"\n)");
     EXPECT_TRUE(std::regex_search(written, combined)) << written;
-    EXPECT_NE(written.find("\"GET " + kProgramPath + " HTTP/1.1\" 200 " + size + " "),
-              std::string::npos);
+    EXPECT_NE(
+        written.find("\"GET " + kProgramPath + " HTTP/1.1\" 200 " + std::to_string(size) + " "),
+        std::string::npos);
+    const std::string cutLine = "\"GET " + kProgramPath + " HTTP/1.1\" 200 ";
+    const size_t cutAt = written.rfind(cutLine);
+    ASSERT_NE(cutAt, std::string::npos) << written;
+    EXPECT_DOUBLE_EQ(std::stod(written.substr(cutAt + cutLine.size())) + size, sent) << written;
     EXPECT_NE(written.find("\"GET /freeUpdate/none.asp HTTP/1.1\" 404 "), std::string::npos);
 }
