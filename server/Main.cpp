@@ -164,6 +164,7 @@ int Serve(const CommandLine& line) {
     {
         ReleaseFolder folder(line.operands[0], store.Copies());
         folder.SetAddressBook(store.Addresses(), true);
+        folder.WaitUntilSettled(FolderWatch::kSettled);
         const FolderLook looked = folder.Look();
         ReleaseCatalog catalog(std::chrono::seconds(static_cast<long long>(keepPrevious)));
         UpdateServer server(options, folder, catalog, looked);
@@ -222,6 +223,7 @@ int Export(const CommandLine& line) {
     fs::path serverStore = Option(line, "store");
     if (!serverStore.empty() || DefaultStore(line.operands[0], serverStore, error))
         folder.SetAddressBook(Store::AddressesIn(serverStore), false);
+    folder.WaitUntilSettled(FolderWatch::kSettled);
     folder.SetRecordMaking(options.publicBase, Option(line, "signing-key"),
                            Option(line, "signed-records"));
     const ReleasePtr release = folder.Check(error);

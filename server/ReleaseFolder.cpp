@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "PeVersion.h"
 #include "ReleaseSettings.h"
@@ -90,6 +92,26 @@ FolderLook ReleaseFolder::Look() const {
         AddMarks(m_folder / settings.notes, look);
     }
     return look;
+}
+
+std::chrono::milliseconds FolderLook::SinceLastChange() const {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const auto nanoseconds = [](std::uint64_t seconds, std::uint64_t rest) {
+        return static_cast<std::int64_t>(seconds) * 1000000000 + static_cast<std::int64_t>(rest);
+    };
+    std::chrono::milliseconds since = std::chrono::milliseconds::max();
+    for (size_t at = 0; at + 5 <= marks.size(); at += 5) {  // identity, size, time of each file
+        const std::int64_t age =
+            nanoseconds(now.tv_sec, now.tv_nsec) - nanoseconds(marks[at + 3], marks[at + 4]);
+        if (age >= 0) since = std::min(since, std::chrono::milliseconds(age / 1000000));
+    }
+    return since;
+}
+
+void ReleaseFolder::WaitUntilSettled(std::chrono::milliseconds settle) const {
+    for (auto since = Look().SinceLastChange(); since < settle; since = Look().SinceLastChange())
+        std::this_thread::sleep_for(settle - since);
 }
 
 ReleasePtr ReleaseFolder::Check(std::string& error, const std::vector<ReleasePtr>& known) {

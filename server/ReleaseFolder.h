@@ -3,6 +3,7 @@
 // a release is taken only from files that did not change while they were read.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@ struct FolderLook {
     std::vector<std::uint64_t> marks;
     bool outOfDescriptors = false;  // not a look at all: try again later
     bool operator==(const FolderLook&) const = default;
+    // How long ago the most recently changed file changed (a time in the future: long ago).
+    std::chrono::milliseconds SinceLastChange() const;
 };
 
 // True when the process cannot open a file now for want of descriptors: a failure then says
@@ -30,6 +33,9 @@ public:
     ReleaseFolder(std::filesystem::path folder, std::filesystem::path store);
 
     FolderLook Look() const;
+    // Returns once no file of the folder has changed for `settle`: a program still being
+    // written in place cannot be told from a whole one by its structure.
+    void WaitUntilSettled(std::chrono::milliseconds settle) const;
 
     // The release the folder holds now, or nullptr with `error` saying why it cannot be served.
     // `known` are the releases served now: their copies serve again for the same file. An

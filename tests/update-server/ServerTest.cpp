@@ -530,6 +530,20 @@ TEST(Store, ServesOneServerAtATimeAndLosesWhatAKilledRunLeft) {
               fs::file_size(grown));
     EXPECT_EQ(restarted.Stop(), 0);
 
+    // A program still being written in place when the server starts is taken once whole.
+    const std::string whole = ReadBytes(own.program) + std::string(1 << 20, 'w');
+    WriteBytes(own.release / "Tanvik体验版.exe", whole.substr(0, whole.size() / 2));
+    ServerProcess early(own.Arguments({}));
+    usleep(500000);
+    WriteBytes(own.release / "Tanvik体验版.exe", whole);
+    ASSERT_TRUE(early.WaitUntilListening()) << early.Errors();
+    const std::string late = Get(early.Port(), "/freeUpdate/update.asp?action=Auto").body;
+    const size_t lateFrom = late.find("download/");
+    ASSERT_NE(lateFrom, std::string::npos) << late;
+    EXPECT_TRUE(Get(early.Port(), "/" + late.substr(lateFrom, late.size() - 1 - lateFrom)).body ==
+                whole)
+        << "taken before it was whole";
+
     // Without --store: a folder of the server's own under the state folder, locked alike.
     const fs::path state = own.place.Path() / "state";
     ::setenv("XDG_STATE_HOME", state.c_str(), 1);
