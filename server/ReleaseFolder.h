@@ -3,6 +3,7 @@
 // a release is taken only from files that did not change while they were read.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -41,6 +42,8 @@ public:
     // `known` are the releases served now: their copies serve again for the same file. An
     // address, once given to bytes, is never given to other bytes (see SetAddressBook).
     ReleasePtr Check(std::string& error, const std::vector<ReleasePtr>& known = {});
+    // Makes a Check under way on another thread give up soon, leaving no copy (a stop at once).
+    void Abandon() { m_abandoned = true; }
     // The last Check failed for want of descriptors, not for anything in the folder.
     bool FailedForNow() const { return m_failedForNow; }
 
@@ -68,6 +71,8 @@ private:
     bool InsideFolder(const std::filesystem::path& path, std::string& error) const;
     bool TakeProgram(const std::filesystem::path& published, Release& release,
                      const std::vector<ReleasePtr>& known, std::string& error);
+    bool CopyProgram(const std::filesystem::path& from, const std::filesystem::path& to,
+                     std::string& error) const;
     void ChooseAddress(Release& release);
     bool MakeRecord(Release& release, const std::string& settingsKey, std::string& error) const;
 
@@ -75,6 +80,7 @@ private:
     std::filesystem::path m_store;
     unsigned m_copies = 0;
     bool m_failedForNow = false;
+    std::atomic<bool> m_abandoned{false};
     AddressBook m_addresses;
     std::string m_publicBase;
     std::filesystem::path m_key;

@@ -326,9 +326,15 @@ TEST_F(Served, NewBytesUnderTheSameVersionGetAnAddressOfTheirOwnAndLinksStayInTh
         << m_server->Errors();
 }
 
+// Stopping at once abandons a release check under way, and leaves none of its copy.
 TEST_F(Served, SigtermAndSigintStopItCleanly) {
+    Publish(m_release, GrownProgram(m_place.Path(), "v2_0_1_5.exe", 256 << 20));
+    for (int i = 0; i < 2000 && !fs::exists(m_store / "copies" / "2"); ++i) usleep(5000);
+    ASSERT_TRUE(fs::exists(m_store / "copies" / "2")) << "the check did not start";
     EXPECT_EQ(m_server->Stop(), 0);
     EXPECT_NE(m_server->Errors().find("stopped"), std::string::npos);
+    EXPECT_NE(m_server->Errors().find("release check abandoned"), std::string::npos)
+        << m_server->Errors();
     EXPECT_FALSE(HoldsCopies(m_store)) << "checked copies were left behind";
 
     ServerProcess again({"--listen", "127.0.0.1:0", m_release.string()});
