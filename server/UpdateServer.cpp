@@ -20,12 +20,11 @@
 #include <cstring>
 
 #include "ByteRanges.h"
+#include "RequestChecks.h"
 
 namespace vendor {
 
 namespace {
-
-constexpr size_t kLongestUri = 4096;
 
 void Report(const std::string& text) {
     std::fprintf(stderr, "update-server: %s\n", text.c_str());
@@ -37,28 +36,6 @@ void AddHeader(evhttp_request* request, const char* name, const std::string& val
 
 const char* Header(evhttp_request* request, const char* name) {
     return evhttp_find_header(evhttp_request_get_input_headers(request), name);
-}
-
-// What nginx refuses in a request head that the library lets through: a header name with a
-// blank ("Host : x"), two Hosts, two different lengths, HTTP/1.1 without a Host. 0: none.
-int HeadFault(evhttp_request* request) {
-    const evkeyvalq* headers = evhttp_request_get_input_headers(request);
-    const char* length = nullptr;
-    int hosts = 0;
-    for (const evkeyval* header = headers->tqh_first; header; header = header->next.tqe_next) {
-        if (std::strpbrk(header->key, " \t") != nullptr) return HTTP_BADREQUEST;
-        if (evutil_ascii_strcasecmp(header->key, "Host") == 0) ++hosts;
-        if (evutil_ascii_strcasecmp(header->key, "Content-Length") == 0) {
-            if (length != nullptr && std::strcmp(length, header->value) != 0)
-                return HTTP_BADREQUEST;
-            length = header->value;
-        }
-    }
-    const bool http11 = request->major == 1 && request->minor >= 1;
-    if (hosts > 1 || (http11 && hosts == 0)) return HTTP_BADREQUEST;
-    const char* uri = evhttp_request_get_uri(request);
-    if (uri != nullptr && std::strlen(uri) > kLongestUri) return 414;
-    return 0;
 }
 
 // An error page that keeps the headers already set (the library's own drops them); the
@@ -92,21 +69,6 @@ unsigned long long BodyBytes(evhttp_request* request) {
     const char* length =
         evhttp_find_header(evhttp_request_get_output_headers(request), "Content-Length");
     return IsHead(request) || !length ? 0 : std::strtoull(length, nullptr, 10);
-}
-
-// The decoded path, or false for one that no request of ours can have: not absolute, with a
-// NUL, a backslash or a "." or ".." segment (plain or encoded).
-bool DecodedPath(evhttp_request* request, std::string& path) {
-    const char* raw = evhttp_uri_get_path(evhttp_request_get_evhttp_uri(request));
-    if (raw == nullptr || raw[0] != '/') return false;
-    size_t length = 0;
-    char* decoded = evhttp_uridecode(raw, 0, &length);
-    if (decoded == nullptr) return false;
-    path.assign(decoded, length);
-    std::free(decoded);
-    if (path.find('\0') != std::string::npos || path.find('\\') != std::string::npos) return false;
-    const std::string ends = path + "/";
-    return ends.find("/./") == std::string::npos && ends.find("/../") == std::string::npos;
 }
 
 // Below the descriptor limit, leaving room for the releases' files, the folder's checks and the
