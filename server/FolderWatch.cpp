@@ -37,8 +37,13 @@ FolderWatch::FolderWatch(event_base* base, std::chrono::milliseconds poll, Relea
     event_add(m_checkedEvent, nullptr);
 }
 
+// A check under way is abandoned: a stop is at once, whatever the size of the program.
 FolderWatch::~FolderWatch() {
-    if (m_job && m_job->thread.joinable()) m_job->thread.join();
+    if (m_job && m_job->thread.joinable()) {
+        m_folder.Abandon();
+        m_job->thread.join();
+        if (!m_job->release) m_report("release check abandoned (" + m_job->error + ")");
+    }
     event_free(m_checkedEvent);
     event_free(m_poll);
     ::close(m_wake);

@@ -7,7 +7,7 @@
 //                 [--signed-records FILE] [--access-log FILE|-] [--metrics-listen HOST:PORT]
 //                 RELEASE_DIR
 //   update-server export [--public-url URL] [--listen NGINX_LISTEN] [--signing-key PEM]
-//                        [--signed-records FILE] RELEASE_DIR OUT_DIR
+//                        [--signed-records FILE] [--store DIR] RELEASE_DIR OUT_DIR
 //   update-server version PROGRAM        prints a program's file version
 //   update-server keygen DIR             writes DIR/release-key.pem, prints the public key
 //
@@ -42,7 +42,7 @@ constexpr char kUsage[] =
     "                     [--store DIR] [--signing-key PEM] [--signed-records FILE]\n"
     "                     [--access-log FILE|-] [--metrics-listen HOST:PORT] RELEASE_DIR\n"
     "       update-server export [--public-url URL] [--listen NGINX_LISTEN] [--signing-key PEM]\n"
-    "                            [--signed-records FILE] RELEASE_DIR OUT_DIR\n"
+    "                            [--signed-records FILE] [--store DIR] RELEASE_DIR OUT_DIR\n"
     "       update-server version PROGRAM\n"
     "       update-server keygen DIR\n";
 
@@ -163,6 +163,8 @@ int Serve(const CommandLine& line) {
     if (!MakeStore(line, store, error)) return Fail(error);
     {
         ReleaseFolder folder(line.operands[0], store.Copies());
+        folder.SetAddressBook(store.Addresses(), true);
+        folder.WaitUntilSettled(FolderWatch::kSettled);
         const FolderLook looked = folder.Look();
         ReleaseCatalog catalog(std::chrono::seconds(static_cast<long long>(keepPrevious)));
         UpdateServer server(options, folder, catalog, looked);
@@ -200,7 +202,7 @@ int Export(const CommandLine& line) {
             options.publicBase = value;
         else if (name == "listen")
             options.listen = value;
-        else if (name == "signing-key" || name == "signed-records")
+        else if (name == "signing-key" || name == "signed-records" || name == "store")
             continue;
         else
             return Fail("unknown option --" + name + " for export");
@@ -217,6 +219,11 @@ int Export(const CommandLine& line) {
     std::string error;
     if (!store.Open(pattern, true, error)) return Fail(error);
     ReleaseFolder folder(line.operands[0], store.Copies());
+    // The addresses a server of this folder gave, so that the export gives the same ones.
+    fs::path serverStore = Option(line, "store");
+    if (!serverStore.empty() || DefaultStore(line.operands[0], serverStore, error))
+        folder.SetAddressBook(Store::AddressesIn(serverStore), false);
+    folder.WaitUntilSettled(FolderWatch::kSettled);
     folder.SetRecordMaking(options.publicBase, Option(line, "signing-key"),
                            Option(line, "signed-records"));
     const ReleasePtr release = folder.Check(error);

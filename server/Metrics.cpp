@@ -31,7 +31,7 @@ struct Metrics::Families {
                         .Register(registry)),
           bytes(prometheus::BuildCounter()
                     .Name("update_server_download_bytes_sent_total")
-                    .Help("Bytes of programs in completed downloads, by release version")
+                    .Help("Bytes of programs sent, cut downloads too, by release version")
                     .Register(registry)),
           open(prometheus::BuildGauge()
                    .Name("update_server_open_connections")
@@ -100,8 +100,8 @@ void Metrics::DownloadStarted(const std::string& version) {
     m_families->started.Add({{"version", version}}).Increment();
 }
 
-void Metrics::DownloadCompleted(const std::string& version, std::uint64_t bytes) {
-    m_families->completed.Add({{"version", version}}).Increment();
+void Metrics::DownloadEnded(const std::string& version, std::uint64_t bytes, bool whole) {
+    if (whole) m_families->completed.Add({{"version", version}}).Increment();
     m_families->bytes.Add({{"version", version}}).Increment(static_cast<double>(bytes));
 }
 

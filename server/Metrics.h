@@ -33,7 +33,8 @@ public:
 
     void Answered(const std::string& endpoint, int status);
     void DownloadStarted(const std::string& version);
-    void DownloadCompleted(const std::string& version, std::uint64_t bytes);
+    // A download sent to the end (`whole`), or cut after `bytes`.
+    void DownloadEnded(const std::string& version, std::uint64_t bytes, bool whole);
     // The version on offer from the start, and each one published after.
     void Offer(const std::string& version);
     void Published(const std::string& version);

@@ -1,14 +1,18 @@
 #include "ReleaseFolder.h"
 
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <ctime>
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "PeVersion.h"
 #include "ReleaseSettings.h"
@@ -92,6 +96,26 @@ FolderLook ReleaseFolder::Look() const {
     return look;
 }
 
+std::chrono::milliseconds FolderLook::SinceLastChange() const {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const auto nanoseconds = [](std::uint64_t seconds, std::uint64_t rest) {
+        return static_cast<std::int64_t>(seconds) * 1000000000 + static_cast<std::int64_t>(rest);
+    };
+    std::chrono::milliseconds since = std::chrono::milliseconds::max();
+    for (size_t at = 0; at + 5 <= marks.size(); at += 5) {  // identity, size, time of each file
+        const std::int64_t age =
+            nanoseconds(now.tv_sec, now.tv_nsec) - nanoseconds(marks[at + 3], marks[at + 4]);
+        if (age >= 0) since = std::min(since, std::chrono::milliseconds(age / 1000000));
+    }
+    return since;
+}
+
+void ReleaseFolder::WaitUntilSettled(std::chrono::milliseconds settle) const {
+    for (auto since = Look().SinceLastChange(); since < settle; since = Look().SinceLastChange())
+        std::this_thread::sleep_for(settle - since);
+}
+
 ReleasePtr ReleaseFolder::Check(std::string& error, const std::vector<ReleasePtr>& known) {
     const FolderLook before = Look();
     ReleasePtr release = Read(error, known);
@@ -134,8 +158,8 @@ bool ReleaseFolder::TakeProgram(const fs::path& published, Release& release,
     std::error_code failure;
     fs::create_directories(copyFolder, failure);
     release.program = copyFolder / release.programName;
-    if (failure || !fs::copy_file(published, release.program, failure)) {
-        error = "cannot copy " + published.string() + ": " + failure.message();
+    if (failure || !CopyProgram(published, release.program, error) || m_abandoned) {
+        if (failure) error = "cannot copy " + published.string() + ": " + failure.message();
         fs::remove_all(copyFolder, failure);
         return false;
     }
@@ -151,12 +175,28 @@ bool ReleaseFolder::TakeProgram(const fs::path& published, Release& release,
     return true;
 }
 
-// The plain address of a version and name belongs to the first bytes given it in this run;
-// other bytes get an address of their own, made from their size and time.
+// In pieces, so that an abandoned check stops soon even with a large program.
+bool ReleaseFolder::CopyProgram(const fs::path& from, const fs::path& to,
+                                std::string& error) const {
+    constexpr size_t kPiece = 8 << 20;
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    ssize_t sent = 1;
+    while (in >= 0 && out >= 0 && sent > 0 && !m_abandoned)
+        sent = ::sendfile(out, in, nullptr, kPiece);
+    const bool copied = in >= 0 && out >= 0 && sent == 0 && ::close(out) == 0;
+    if (!copied && !m_abandoned)
+        error = "cannot copy " + from.string() + ": " + std::strerror(errno);
+    if (m_abandoned) error = "the check was abandoned";
+    if (in >= 0) ::close(in);
+    if (out >= 0 && !copied) ::close(out);
+    return copied && !m_abandoned;
+}
+
+// The plain address of a version and name belongs to the first bytes ever given it; other
+// bytes get an address of their own, made from their size and time.
 void ReleaseFolder::ChooseAddress(Release& release) {
-    const auto [first, added] =
-        m_plainAddresses.emplace(release.version + "/" + release.programName, release.etag);
-    if (added || first->second == release.etag) return;
+    if (m_addresses.Claim(release.version + "/" + release.programName, release.etag)) return;
     std::ostringstream tag;
     tag << std::hex << release.size << '-' << release.modified;
     release.addressTag = tag.str();
@@ -193,6 +233,10 @@ ReleasePtr ReleaseFolder::Read(std::string& error, const std::vector<ReleasePtr>
     release->manualPage = settings.manualPage;
     release->paused = settings.paused;
     if (!ReadWholeFile(m_folder / settings.notes, release->notesHtml)) release->notesHtml.clear();
+    if (m_abandoned) {
+        error = "the check was abandoned";
+        return nullptr;
+    }
     if (!MakeRecord(*release, settings.signingKey, error)) return nullptr;
     return release;
 }

@@ -3,11 +3,13 @@
 // a release is taken only from files that did not change while they were read.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "AddressBook.h"
 #include "Release.h"
 
 namespace vendor {
@@ -18,6 +20,8 @@ struct FolderLook {
     std::vector<std::uint64_t> marks;
     bool outOfDescriptors = false;  // not a look at all: try again later
     bool operator==(const FolderLook&) const = default;
+    // How long ago the most recently changed file changed (a time in the future: long ago).
+    std::chrono::milliseconds SinceLastChange() const;
 };
 
 // True when the process cannot open a file now for want of descriptors: a failure then says
@@ -30,15 +34,27 @@ public:
     ReleaseFolder(std::filesystem::path folder, std::filesystem::path store);
 
     FolderLook Look() const;
+    // Returns once no file of the folder has changed for `settle`: a program still being
+    // written in place cannot be told from a whole one by its structure.
+    void WaitUntilSettled(std::chrono::milliseconds settle) const;
 
     // The release the folder holds now, or nullptr with `error` saying why it cannot be served.
     // `known` are the releases served now: their copies serve again for the same file. An
-    // address, once given to bytes, is never given to other bytes while the folder is read.
+    // address, once given to bytes, is never given to other bytes (see SetAddressBook).
     ReleasePtr Check(std::string& error, const std::vector<ReleasePtr>& known = {});
+    // Makes a Check under way on another thread give up soon, leaving no copy (a stop at once).
+    void Abandon() { m_abandoned = true; }
     // The last Check failed for want of descriptors, not for anything in the folder.
     bool FailedForNow() const { return m_failedForNow; }
 
     const std::filesystem::path& Folder() const { return m_folder; }
+
+    // Keeps the plain addresses given in `file`, so that they hold across restarts; a book
+    // that is only read gives no new plain address to bytes it does not list. Without one,
+    // they hold for this object's life.
+    void SetAddressBook(const std::filesystem::path& file, bool writable) {
+        m_addresses.Open(file, writable);
+    }
 
     // Records are made for this base address (ending in "/"), and signed with `key` when it is
     // given, else with the settings' signing_key when they name one. Signed ones are kept in
@@ -55,6 +71,8 @@ private:
     bool InsideFolder(const std::filesystem::path& path, std::string& error) const;
     bool TakeProgram(const std::filesystem::path& published, Release& release,
                      const std::vector<ReleasePtr>& known, std::string& error);
+    bool CopyProgram(const std::filesystem::path& from, const std::filesystem::path& to,
+                     std::string& error) const;
     void ChooseAddress(Release& release);
     bool MakeRecord(Release& release, const std::string& settingsKey, std::string& error) const;
 
@@ -62,7 +80,8 @@ private:
     std::filesystem::path m_store;
     unsigned m_copies = 0;
     bool m_failedForNow = false;
-    std::map<std::string, std::string> m_plainAddresses;  // "version/name": the etag it serves
+    std::atomic<bool> m_abandoned{false};
+    AddressBook m_addresses;
     std::string m_publicBase;
     std::filesystem::path m_key;
     std::filesystem::path m_records;

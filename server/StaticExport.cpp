@@ -63,7 +63,8 @@ bool ExportRelease(const Release& release, const fs::path& out, const ExportOpti
                    std::string& error) {
     const fs::path site = fs::absolute(out) / "site";
     const fs::path replies = site / "freeUpdate";
-    const fs::path download = site / "download" / release.version;
+    const fs::path placed = site / release.DecodedPath();  // under its own address, if it has one
+    const fs::path download = placed.parent_path();
     std::error_code failure;
     fs::create_directories(replies, failure);
     if (!failure) fs::create_directories(download, failure);
@@ -71,7 +72,7 @@ bool ExportRelease(const Release& release, const fs::path& out, const ExportOpti
         error = "cannot make " + site.string() + ": " + failure.message();
         return false;
     }
-    fs::rename(release.program, download / release.programName, failure);
+    fs::rename(release.program, placed, failure);
     if (failure) {
         error = "cannot place the program in " + download.string() + ": " + failure.message();
         return false;

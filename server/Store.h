@@ -20,6 +20,11 @@ public:
     bool Open(const std::filesystem::path& path, bool temporary, std::string& error);
     const std::filesystem::path& Path() const { return m_path; }
     std::filesystem::path Copies() const { return m_path / "copies"; }
+    // Which bytes each download address served; kept across runs, unlike the copies.
+    std::filesystem::path Addresses() const { return AddressesIn(m_path); }
+    static std::filesystem::path AddressesIn(const std::filesystem::path& store) {
+        return store / "addresses.txt";
+    }
 
 private:
     std::filesystem::path m_path;

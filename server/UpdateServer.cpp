@@ -13,18 +13,18 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "ByteRanges.h"
+#include "RequestChecks.h"
 
 namespace vendor {
 
 namespace {
-
-constexpr size_t kLongestUri = 4096;
 
 void Report(const std::string& text) {
     std::fprintf(stderr, "update-server: %s\n", text.c_str());
@@ -36,28 +36,6 @@ void AddHeader(evhttp_request* request, const char* name, const std::string& val
 
 const char* Header(evhttp_request* request, const char* name) {
     return evhttp_find_header(evhttp_request_get_input_headers(request), name);
-}
-
-// What nginx refuses in a request head that the library lets through: a header name with a
-// blank ("Host : x"), two Hosts, two different lengths, HTTP/1.1 without a Host. 0: none.
-int HeadFault(evhttp_request* request) {
-    const evkeyvalq* headers = evhttp_request_get_input_headers(request);
-    const char* length = nullptr;
-    int hosts = 0;
-    for (const evkeyval* header = headers->tqh_first; header; header = header->next.tqe_next) {
-        if (std::strpbrk(header->key, " \t") != nullptr) return HTTP_BADREQUEST;
-        if (evutil_ascii_strcasecmp(header->key, "Host") == 0) ++hosts;
-        if (evutil_ascii_strcasecmp(header->key, "Content-Length") == 0) {
-            if (length != nullptr && std::strcmp(length, header->value) != 0)
-                return HTTP_BADREQUEST;
-            length = header->value;
-        }
-    }
-    const bool http11 = request->major == 1 && request->minor >= 1;
-    if (hosts > 1 || (http11 && hosts == 0)) return HTTP_BADREQUEST;
-    const char* uri = evhttp_request_get_uri(request);
-    if (uri != nullptr && std::strlen(uri) > kLongestUri) return 414;
-    return 0;
 }
 
 // An error page that keeps the headers already set (the library's own drops them); the
@@ -86,19 +64,11 @@ bool IsHead(evhttp_request* request) {
     return evhttp_request_get_command(request) == EVHTTP_REQ_HEAD;
 }
 
-// The decoded path, or false for one that no request of ours can have: not absolute, with a
-// NUL, a backslash or a "." or ".." segment (plain or encoded).
-bool DecodedPath(evhttp_request* request, std::string& path) {
-    const char* raw = evhttp_uri_get_path(evhttp_request_get_evhttp_uri(request));
-    if (raw == nullptr || raw[0] != '/') return false;
-    size_t length = 0;
-    char* decoded = evhttp_uridecode(raw, 0, &length);
-    if (decoded == nullptr) return false;
-    path.assign(decoded, length);
-    std::free(decoded);
-    if (path.find('\0') != std::string::npos || path.find('\\') != std::string::npos) return false;
-    const std::string ends = path + "/";
-    return ends.find("/./") == std::string::npos && ends.find("/../") == std::string::npos;
+// The length of the reply's body, as its headers give it.
+unsigned long long BodyBytes(evhttp_request* request) {
+    const char* length =
+        evhttp_find_header(evhttp_request_get_output_headers(request), "Content-Length");
+    return IsHead(request) || !length ? 0 : std::strtoull(length, nullptr, 10);
 }
 
 // Below the descriptor limit, leaving room for the releases' files, the folder's checks and the
@@ -230,7 +200,22 @@ void UpdateServer::OnRequest(evhttp_request* request, void* self) {
 void UpdateServer::OnReplyDone(evhttp_request* request, void* self) {
     auto* server = static_cast<UpdateServer*>(self);
     server->m_connections->ReplyDone(request);
-    server->Record(request);
+    server->m_downloads.erase(evhttp_request_get_connection(request));
+    server->Record(request, evhttp_request_get_response_code(request), BodyBytes(request), true);
+}
+
+// A download's connection closed before it was sent whole (the client left, it stalled, or the
+// server stops): it is recorded with the bytes the socket took, as nginx logs it.
+void UpdateServer::OnConnectionClosed(evhttp_connection* connection, void* self) {
+    auto* server = static_cast<UpdateServer*>(self);
+    const auto found = server->m_downloads.find(connection);
+    if (found == server->m_downloads.end()) return;
+    const Download download = found->second;
+    server->m_downloads.erase(found);
+    const unsigned long long unsent =
+        evbuffer_get_length(bufferevent_get_output(evhttp_connection_get_bufferevent(connection)));
+    server->Record(download.request, download.status,
+                   download.length - std::min(download.length, unsent), false);
 }
 
 void UpdateServer::Offer(const Release& release) {
@@ -241,14 +226,10 @@ void UpdateServer::OnFlush(evutil_socket_t, short, void* self) {
     static_cast<UpdateServer*>(self)->m_accessLog.Flush();
 }
 
-// A reply sent whole: into the access log and the figures.
-void UpdateServer::Record(evhttp_request* request) {
+// A reply, sent whole or cut after `bytes` of its body: into the access log and the figures.
+void UpdateServer::Record(evhttp_request* request, int status, unsigned long long bytes,
+                          bool whole) {
     if (!m_accessLog.Enabled() && !m_metrics) return;
-    const int status = evhttp_request_get_response_code(request);
-    const char* length =
-        evhttp_find_header(evhttp_request_get_output_headers(request), "Content-Length");
-    const unsigned long long bytes =
-        IsHead(request) || !length ? 0 : std::strtoull(length, nullptr, 10);
     m_accessLog.Write(request, status, bytes);
     if (!m_metrics) return;
     const std::string_view uri =
@@ -260,7 +241,7 @@ void UpdateServer::Record(evhttp_request* request) {
         endpoint = "download";
         const std::string_view rest = uri.substr(10);
         if ((status == 200 || status == 206) && !IsHead(request))
-            m_metrics->DownloadCompleted(std::string(rest.substr(0, rest.find('/'))), bytes);
+            m_metrics->DownloadEnded(std::string(rest.substr(0, rest.find('/'))), bytes, whole);
     }
     m_metrics->Answered(endpoint, status);
 }
@@ -412,6 +393,9 @@ void UpdateServer::SendProgram(evhttp_request* request, const Release& release) 
         AddHeader(request, "Retry-After", "1");
         return SendError(request, HTTP_SERVUNAVAIL, "Service Unavailable");
     }
+    evhttp_connection* connection = evhttp_request_get_connection(request);
+    m_downloads[connection] = {request, status, part.length};
+    evhttp_connection_set_closecb(connection, OnConnectionClosed, this);
     evhttp_send_reply(request, status, reason, content);
     evbuffer_free(content);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "FolderWatch.h"
@@ -19,6 +20,7 @@
 struct event;
 struct event_base;
 struct evhttp;
+struct evhttp_connection;
 struct evhttp_request;
 struct ev_token_bucket_cfg;
 
@@ -66,7 +68,8 @@ private:
     static void OnReplyDone(evhttp_request* request, void* self);
     static void OnSignal(evutil_socket_t signal, short, void* self);
     static void OnFlush(evutil_socket_t, short, void* self);
-    void Record(evhttp_request* request);
+    static void OnConnectionClosed(evhttp_connection* connection, void* self);
+    void Record(evhttp_request* request, int status, unsigned long long bytes, bool whole);
     void Handle(evhttp_request* request);
     void StopGracefully();
     void HandleUpdateList(evhttp_request* request, const Replies& replies);
@@ -85,6 +88,14 @@ private:
     AccessLog m_accessLog;
     std::unique_ptr<Metrics> m_metrics;
     event* m_flush = nullptr;
+    // Downloads being sent, by connection: one that closes first was cut. The library sets
+    // another status on a request whose connection fails, so its own is kept here.
+    struct Download {
+        evhttp_request* request;
+        int status;
+        unsigned long long length;
+    };
+    std::unordered_map<evhttp_connection*, Download> m_downloads;
     ReleasePtr m_repliesFor;
     Replies m_replies;
 };

@@ -31,7 +31,7 @@ private:
 
 // A copy of a fixture program grown to `size` bytes by data after its sections (an overlay).
 fs::path GrownProgram(const fs::path& folder, const std::string& fixture, size_t size);
-// A release folder: release.ini, the program and notes.
+// A release folder: release.ini, the program and notes, dated 10 s ago.
 void WriteRelease(const fs::path& folder, const fs::path& program, bool paused = false,
                   const std::string& name = "Tanvik体验版.exe");
 // Publishes as vendors should: copy under another name, rename into place.

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -57,8 +58,9 @@ protected:
 };
 
 bool HoldsCopies(const fs::path& store) {
-    for (const auto& entry : fs::recursive_directory_iterator(store))
-        if (entry.is_regular_file() && entry.path().filename() != "store.lock") return true;
+    std::error_code none;
+    for (const auto& entry : fs::recursive_directory_iterator(store / "copies", none))
+        if (entry.is_regular_file()) return true;
     return false;
 }
 
@@ -324,9 +326,15 @@ TEST_F(Served, NewBytesUnderTheSameVersionGetAnAddressOfTheirOwnAndLinksStayInTh
         << m_server->Errors();
 }
 
+// Stopping at once abandons a release check under way, and leaves none of its copy.
 TEST_F(Served, SigtermAndSigintStopItCleanly) {
+    Publish(m_release, GrownProgram(m_place.Path(), "v2_0_1_5.exe", 256 << 20));
+    for (int i = 0; i < 2000 && !fs::exists(m_store / "copies" / "2"); ++i) usleep(5000);
+    ASSERT_TRUE(fs::exists(m_store / "copies" / "2")) << "the check did not start";
     EXPECT_EQ(m_server->Stop(), 0);
     EXPECT_NE(m_server->Errors().find("stopped"), std::string::npos);
+    EXPECT_NE(m_server->Errors().find("release check abandoned"), std::string::npos)
+        << m_server->Errors();
     EXPECT_FALSE(HoldsCopies(m_store)) << "checked copies were left behind";
 
     ServerProcess again({"--listen", "127.0.0.1:0", m_release.string()});
@@ -500,6 +508,48 @@ TEST(Store, ServesOneServerAtATimeAndLosesWhatAKilledRunLeft) {
     EXPECT_NE(second.Errors().find("in use by another update-server"), std::string::npos)
         << second.Errors();
 
+    // After a restart, an address that once served other bytes serves no new ones, and the
+    // export gives the address the server gives.
+    EXPECT_EQ(first.Stop(), 0);
+    const fs::path grown =
+        GrownProgram(own.place.Path(), "v2_0_1_5.exe", ReadBytes(own.program).size() + 4096);
+    Publish(own.release, grown);
+    ServerProcess restarted(own.Arguments({}));
+    ASSERT_TRUE(restarted.WaitUntilListening()) << restarted.Errors();
+    const std::string record = Get(restarted.Port(), "/freeUpdate/update.asp?action=Auto").body;
+    ASSERT_TRUE(record.starts_with("#2.0.1.5#" + restarted.Base() + "download/")) << record;
+    EXPECT_EQ(record.find(kProgramPath.substr(1)), std::string::npos) << record;
+    EXPECT_EQ(Get(restarted.Port(), kProgramPath).status, 404);
+    const size_t from = record.find("download/");
+    EXPECT_TRUE(Get(restarted.Port(), "/" + record.substr(from, record.size() - 1 - from)).body ==
+                ReadBytes(grown));
+    const fs::path out = own.place.Path() / "export";
+    ASSERT_EQ(std::system((std::string(UPDATE_SERVER_PROGRAM) + " export --public-url " +
+                           restarted.Base() + " --store " + own.store.string() + " " +
+                           own.release.string() + " " + out.string() + " >/dev/null")
+                              .c_str()),
+              0);
+    EXPECT_EQ(ReadBytes(out / "site" / "freeUpdate" / "update.asp-Auto"), record);
+    EXPECT_EQ(fs::file_size(out / "site" /
+                            fs::path(record.substr(from, record.size() - 1 - from)).parent_path() /
+                            "Tanvik体验版.exe"),
+              fs::file_size(grown));
+    EXPECT_EQ(restarted.Stop(), 0);
+
+    // A program still being written in place when the server starts is taken once whole.
+    const std::string whole = ReadBytes(own.program) + std::string(1 << 20, 'w');
+    WriteBytes(own.release / "Tanvik体验版.exe", whole.substr(0, whole.size() / 2));
+    ServerProcess early(own.Arguments({}));
+    usleep(500000);
+    WriteBytes(own.release / "Tanvik体验版.exe", whole);
+    ASSERT_TRUE(early.WaitUntilListening()) << early.Errors();
+    const std::string late = Get(early.Port(), "/freeUpdate/update.asp?action=Auto").body;
+    const size_t lateFrom = late.find("download/");
+    ASSERT_NE(lateFrom, std::string::npos) << late;
+    EXPECT_TRUE(Get(early.Port(), "/" + late.substr(lateFrom, late.size() - 1 - lateFrom)).body ==
+                whole)
+        << "taken before it was whole";
+
     // Without --store: a folder of the server's own under the state folder, locked alike.
     const fs::path state = own.place.Path() / "state";
     ::setenv("XDG_STATE_HOME", state.c_str(), 1);
@@ -573,9 +623,10 @@ TEST(Descriptors, TheServerKeepsToItsCapAndRidesOutExhaustion) {
     EXPECT_LE(reports, 4u) << errors;
 }
 
-// What a vendor watches: the access log in nginx's combined format, and the metrics page.
+// What a vendor watches: the access log in nginx's combined format, and the metrics page. A
+// download cut by its client is logged with the bytes sent, and not counted as completed.
 TEST(Watching, TheAccessLogAndTheMetricsPageTellWhatWasServed) {
-    OwnRelease own;
+    OwnRelease own(32 << 20);  // more than the sockets' buffers hold
     const fs::path log = own.place.Path() / "access.log";
     ServerProcess server(
         own.Arguments({"--access-log", log.string(), "--metrics-listen", "127.0.0.1:0"}));
@@ -589,26 +640,54 @@ TEST(Watching, TheAccessLogAndTheMetricsPageTellWhatWasServed) {
     EXPECT_EQ(Get(server.Port(), "/freeUpdate/isweb.asp", agent).status, 200);
     EXPECT_EQ(Get(server.Port(), kProgramPath, agent).status, 200);
     EXPECT_EQ(Get(server.Port(), "/freeUpdate/none.asp", agent).status, 404);
-    const std::string size = std::to_string(ReadBytes(own.program).size());
-    const std::string page = Get(metricsPort, "/metrics").body;
+    {
+        const int cut = Connect(server.Port());
+        const std::string request = "GET " + kProgramPath + " HTTP/1.1\r\nHost: a\r\n\r\n";
+        ::send(cut, request.data(), request.size(), MSG_NOSIGNAL);
+        std::string some;  // the head and some of the program
+        char chunk[4096];
+        for (ssize_t got = 1; got > 0 && (some.find("\r\n\r\n") == std::string::npos ||
+                                          some.size() < some.find("\r\n\r\n") + 5);)
+            if ((got = ::recv(cut, chunk, sizeof chunk, 0)) > 0) some.append(chunk, got);
+        const linger reset{1, 0};  // gone at once, as a client killed mid-way
+        ::setsockopt(cut, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        ::close(cut);
+    }
+    const unsigned long long size = ReadBytes(own.program).size();
+    const std::string sentLine = "\nupdate_server_download_bytes_sent_total{version=\"2.0.1.5\"} ";
+    std::string page;
+    for (int i = 0; i < 50; ++i, usleep(100000)) {
+        page = Get(metricsPort, "/metrics").body;
+        const size_t sent = page.find(sentLine);
+        if (sent != std::string::npos && std::stod(page.substr(sent + sentLine.size())) > size)
+            break;
+    }
     for (const std::string& line :
          {std::string("update_server_requests_total{endpoint=\"isweb.asp\",status=\"200\"} 1"),
-          std::string("update_server_requests_total{endpoint=\"download\",status=\"200\"} 1"),
+          std::string("update_server_requests_total{endpoint=\"download\",status=\"200\"} 2"),
           std::string("update_server_requests_total{endpoint=\"other\",status=\"404\"} 1"),
-          std::string("update_server_downloads_started_total{version=\"2.0.1.5\"} 1"),
+          std::string("update_server_downloads_started_total{version=\"2.0.1.5\"} 2"),
           std::string("update_server_downloads_completed_total{version=\"2.0.1.5\"} 1"),
-          "update_server_download_bytes_sent_total{version=\"2.0.1.5\"} " + size,
           std::string("update_server_offered_release{version=\"2.0.1.5\"} 1"),
           std::string("update_server_publishes_total 0"),
           std::string("update_server_open_connections "),
           std::string("update_server_publishes_refused_total 0")})
         EXPECT_NE(page.find("\n" + line), std::string::npos) << line << "\n" << page;
+    ASSERT_NE(page.find(sentLine), std::string::npos) << page;
+    const double sent = std::stod(page.substr(page.find(sentLine) + sentLine.size()));
+    EXPECT_GT(sent, size);
+    EXPECT_LT(sent, 2.0 * size) << "a cut download counted whole";
     EXPECT_EQ(server.Stop(), 0);
     const std::string written = ReadBytes(log);
     const std::regex combined(
         R"(127\.0\.0\.1 - - \[\d\d/[A-Z][a-z]{2}/\d{4}:\d\d:\d\d:\d\d [+-]\d{4}\] "GET /freeUpdate/isweb\.asp HTTP/1\.1" 200 4 "http://a/" "tester \\x221\\x22"\n)");
     EXPECT_TRUE(std::regex_search(written, combined)) << written;
-    EXPECT_NE(written.find("\"GET " + kProgramPath + " HTTP/1.1\" 200 " + size + " "),
-              std::string::npos);
+    EXPECT_NE(
+        written.find("\"GET " + kProgramPath + " HTTP/1.1\" 200 " + std::to_string(size) + " "),
+        std::string::npos);
+    const std::string cutLine = "\"GET " + kProgramPath + " HTTP/1.1\" 200 ";
+    const size_t cutAt = written.rfind(cutLine);
+    ASSERT_NE(cutAt, std::string::npos) << written;
+    EXPECT_DOUBLE_EQ(std::stod(written.substr(cutAt + cutLine.size())) + size, sent) << written;
     EXPECT_NE(written.find("\"GET /freeUpdate/none.asp HTTP/1.1\" 404 "), std::string::npos);
 }

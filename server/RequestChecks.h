@@ -1,0 +1,15 @@
+// The checks of a request that the HTTP library does not make, answered as nginx answers them.
+#pragma once
+
+#include <string>
+
+struct evhttp_request;
+
+namespace vendor {
+
+// What nginx refuses in a request head that the library lets through: 400 or 414, or 0 for none.
+int HeadFault(evhttp_request* request);
+// The request's decoded path, or false for one that no request of ours can have.
+bool DecodedPath(evhttp_request* request, std::string& path);
+
+}  // namespace vendor
