@@ -128,21 +128,22 @@ public:
     HttpResult Run(const std::wstring& url);
 
 private:
-    enum class Wait { Completed, Stopped, TimedOut };
+    enum class Wait { Completed, Stopped, TimedOut, Slowed };
 
     bool Open(const std::wstring& url, HttpResult& result);
     bool OpenOne(const std::wstring& url, HttpResult& result);
     DWORD Status() const;
     bool ReadHead(HttpResponseInfo& head) const;
-    bool Finish(BOOL answered, HttpResult& result);
+    bool Finish(BOOL answered, HttpResult& result, DWORD slowLimitMs = 0);
     bool QueryAvailable(DWORD& available, HttpResult& result);
-    bool ReadChunk(DWORD wanted, HttpResult& result);
-    Wait WaitForCompletion();
+    bool ReadChunk(DWORD wanted, DWORD held, HttpResult& result);
+    Wait WaitForCompletion(DWORD slowLimitMs);
+    bool MayReadAhead() const { return m_options.resumable && m_options.resumable(); }
     bool StopRequested() const { return m_options.stopRequested && m_options.stopRequested(); }
     HttpResult& Fail(HttpResult& result, HttpOutcome outcome, DWORD error = 0) {
         m_abandoned = m_abandoned || outcome == HttpOutcome::Stopped ||
-                      outcome == HttpOutcome::TimedOut || outcome == HttpOutcome::Refused ||
-                      outcome == HttpOutcome::SinkFailed;
+                      outcome == HttpOutcome::TimedOut || outcome == HttpOutcome::Slowed ||
+                      outcome == HttpOutcome::Refused || outcome == HttpOutcome::SinkFailed;
         result.outcome = outcome;
         result.error = error;
         return result;
@@ -158,8 +159,11 @@ private:
     ReadingPace m_pace;
 };
 
-Transfer::Wait Transfer::WaitForCompletion() {
+// slowLimitMs: how long the operation may take before it counts as slowed; 0 for as long as
+// the silence limit allows.
+Transfer::Wait Transfer::WaitForCompletion(DWORD slowLimitMs) {
     m_inFlight = true;
+    const DWORD start = GetTickCount();
     for (;;) {
         if (WaitForSingleObject(m_state->completed, kPollMs) == WAIT_OBJECT_0) {
             m_inFlight = false;
@@ -167,6 +171,7 @@ Transfer::Wait Transfer::WaitForCompletion() {
         }
         if (StopRequested()) return Wait::Stopped;
         if (m_pace.SilenceOver(GetTickCount())) return Wait::TimedOut;
+        if (slowLimitMs && GetTickCount() - start >= slowLimitMs) return Wait::Slowed;
     }
 }
 
@@ -236,15 +241,17 @@ bool Transfer::ReadHead(HttpResponseInfo& head) const {
 
 // Sees a WinINet call through: at once when it answered, otherwise by waiting for its
 // completion. False, with the outcome set, when it failed, was stopped or timed out.
-bool Transfer::Finish(BOOL answered, HttpResult& result) {
+bool Transfer::Finish(BOOL answered, HttpResult& result, DWORD slowLimitMs) {
     if (answered) return true;
     if (GetLastError() != ERROR_IO_PENDING)
         return Fail(result, HttpOutcome::Failed, GetLastError()), false;
-    switch (WaitForCompletion()) {
+    switch (WaitForCompletion(slowLimitMs)) {
         case Wait::Stopped:
             return Fail(result, HttpOutcome::Stopped), false;
         case Wait::TimedOut:
             return Fail(result, HttpOutcome::TimedOut), false;
+        case Wait::Slowed:
+            return Fail(result, HttpOutcome::Slowed), false;
         case Wait::Completed:
             break;
     }
@@ -272,7 +279,7 @@ bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
 // zeroes its count on the way out of a call that went pending, and the read may have completed
 // and written the count before that: a body then seemed to end half-way.) Not IRF_NO_WAIT:
 // Wine's reads with it lose the bytes they took from the network when they go pending.
-bool Transfer::ReadChunk(DWORD wanted, HttpResult& result) {
+bool Transfer::ReadChunk(DWORD wanted, DWORD held, HttpResult& result) {
     INTERNET_BUFFERSA& piece = m_state->piece;
     piece = {};
     piece.dwStructSize = sizeof(piece);
@@ -280,7 +287,8 @@ bool Transfer::ReadChunk(DWORD wanted, HttpResult& result) {
     piece.dwBufferLength = wanted;
     const BOOL answered =
         InternetReadFileExA(m_request, &piece, IRF_ASYNC, reinterpret_cast<DWORD_PTR>(m_state));
-    return Finish(answered, result);
+    // A read of what is held waits for nothing; one ahead of it waits for the link.
+    return Finish(answered, result, wanted > held ? m_options.slowReadLimitMs : 0);
 }
 
 HttpResult Transfer::Run(const std::wstring& url) {
@@ -299,7 +307,10 @@ HttpResult Transfer::Run(const std::wstring& url) {
         DWORD held = 0;
         if (!QueryAvailable(held, result)) return result;
         if (held == 0) break;
-        if (!ReadChunk(m_pace.ReadSize(held, GetTickCount()), result)) return result;
+        const DWORD wanted =
+            MayReadAhead() ? m_pace.ReadSize(held, GetTickCount())
+                           : std::min<DWORD>(held, static_cast<DWORD>(m_state->buffer.size()));
+        if (!ReadChunk(wanted, held, result)) return result;
         const DWORD got = m_state->piece.dwBufferLength;
         m_pace.Read(got, GetTickCount());
         if (got == 0) continue;

@@ -39,6 +39,13 @@ struct HttpGetOptions {
     DWORD readSize = 65536;       // the most taken from WinINet at once: fewer, larger reads
     DWORD idleTimeoutMs = 60000;  // nothing received for this long ends the transfer
     std::function<bool()> stopRequested;  // asked between chunks and while waiting
+    // Whether a transfer cut now could go on from the bytes in hand. Only then does it read
+    // ahead (ask for more than WinINet holds, which is what makes a fast link fast): such a
+    // read shows nothing of the bytes that come until it is full, so one that is still
+    // waiting after slowReadLimitMs ends the try as Slowed, for the rest to be asked for
+    // anew. Otherwise it reads only what is held, and sees every byte as it comes.
+    std::function<bool()> resumable;
+    DWORD slowReadLimitMs = 1000;
 };
 
 enum class HttpOutcome {
@@ -48,6 +55,7 @@ enum class HttpOutcome {
     SinkFailed,  // the sink could not take a chunk
     Stopped,
     TimedOut,
+    Slowed,  // a read ahead waited too long: the link has slowed (see `resumable`)
     Failed,  // no connection, no such host, a failed read...
 };
 

@@ -6,9 +6,8 @@
 // for a byte when nothing is), and reads that much; but after a stretch of time in which data
 // was (all but briefly) always waiting to be read, it reads as much as that stretch brought, up
 // to a buffer: a
-// read that has to wait then waits about as long at the pace just seen. (A link that falls
-// silent in the middle of such a read leaves it waiting until the silence limit; a resumed
-// download goes on from there.)
+// read that has to wait then waits about as long at the pace just seen. (A link that slows
+// down in the middle of such a read leaves it waiting; the transfer bounds that wait.)
 #pragma once
 
 #include <windows.h>

@@ -34,6 +34,7 @@ bool WorthAnotherTry(const HttpResult& result) {
     switch (result.outcome) {
         case HttpOutcome::Truncated:
         case HttpOutcome::TimedOut:
+        case HttpOutcome::Slowed:
             return true;
         case HttpOutcome::Failed:
             return result.error != ERROR_INVALID_DATA &&
@@ -53,7 +54,10 @@ public:
     bool Begin(const HttpResponseInfo& reply) override {
         m_broughtBytes = false;
         if (m_point.offset == 0) return BeginWhole(reply);
-        if (reply.status == 200) return m_sink.StartOver() && BeginWhole(reply);
+        if (reply.status == 200) {
+            m_startedOver = true;
+            return m_sink.StartOver() && BeginWhole(reply);
+        }
         if (reply.status != 206 || !RestFollows(reply)) return false;
         m_sink.Resumed(m_point.offset);
         return true;
@@ -66,6 +70,8 @@ public:
     }
 
     bool BroughtBytes() const { return m_broughtBytes; }
+    // A range request was answered with the whole body.
+    bool StartedOver() const { return m_startedOver; }
 
 private:
     bool BeginWhole(const HttpResponseInfo& reply) {
@@ -86,6 +92,7 @@ private:
     ResumePoint& m_point;
     ResumableSink& m_sink;
     bool m_broughtBytes = false;
+    bool m_startedOver = false;
 };
 
 // False when a stop ended the pause.
@@ -124,22 +131,32 @@ bool ParseContentRange(const std::wstring& text, uint64_t& first, uint64_t& last
 HttpResult ResumableGet(const std::wstring& url, const HttpGetOptions& options,
                         const RetryPolicy& retry, ResumePoint& point, ResumableSink& sink) {
     int fruitless = 0;
+    // A server that answers a range with the whole body may not serve ranges at all: cutting
+    // a slowed read would then fetch the body from its start again and again.
+    bool rangesServed = true;
     for (;;) {
+        TrySink trySink(point, sink);
         HttpGetOptions tryOptions = options;
+        tryOptions.resumable = [&point, &rangesServed, &trySink] {
+            return rangesServed && !trySink.StartedOver() && point.total > 0 &&
+                   !point.validator.empty();
+        };
         if (point.offset > 0)
             tryOptions.headers += (tryOptions.headers.empty() ? L"" : L"\r\n") +
                                   std::wstring(L"Range: bytes=") + std::to_wstring(point.offset) +
                                   L"-\r\nIf-Range: " + point.validator;
-        TrySink trySink(point, sink);
         HttpResult result = HttpGet(url, tryOptions, trySink);
         result.received = point.offset;
         sink.TryEnded(point);
         if (result.outcome == HttpOutcome::Complete || !WorthAnotherTry(result) ||
             !point.Resumable())
             return result;
+        rangesServed = rangesServed && !trySink.StartedOver();
         fruitless = trySink.BroughtBytes() ? 0 : fruitless + 1;
         if (fruitless >= retry.mostFruitlessTries) return result;
-        if (!Pause(retry.firstPauseMs << fruitless, options.stopRequested)) {
+        // A slowed link is still there: the rest is asked for at once.
+        if (result.outcome != HttpOutcome::Slowed &&
+            !Pause(retry.firstPauseMs << fruitless, options.stopRequested)) {
             result.outcome = HttpOutcome::Stopped;
             return result;
         }

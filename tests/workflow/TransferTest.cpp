@@ -398,6 +398,45 @@ std::vector<ReceivedRequest> RequestsFor(const std::string& target) {
 
 }  // namespace
 
+// After a fast stretch the transfer reads ahead, and such a read sees nothing of the bytes
+// that come until it is full: when the link then slows to a trickle, the read must not wait
+// for the silence limit while bytes arrive.
+TEST_F(Download, ALinkThatSlowsAfterAFastStretchIsFollowed) {
+    const std::string program = ProgramWithHeaders(12 << 20, 9);
+    struct Case {
+        const char* name;
+        std::vector<HttpHeader> headers;
+        bool ranges;
+        size_t requests;  // to /slowing.exe
+    };
+    const Case cases[] = {
+        // The read ahead is cut, and the rest asked for at once.
+        {"resumable", {kEtag}, true, 2},
+        // Nothing could be resumed: it reads only what has come, and follows the trickle.
+        {"no validator", {}, false, 1},
+        // The rest is answered with the whole body again: no more reading ahead then, or
+        // every try would start over and be cut at the same place.
+        {"ranges not served", {kEtag}, false, 2},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteFileBytes(m_target, m_old));
+        Server().ClearRequests();
+        Server().Script("/slowing.exe", {.headers = c.headers,
+                                         .body = program,
+                                         .behaviour = Behaviour::Slow,
+                                         .pieceBytes = 150,
+                                         .intervalMs = 100,
+                                         .burstBytes = program.size() - 3000,
+                                         .ranges = c.ranges});
+        const DownloadRun run = RunDownload(
+            Url("/slowing.exe"), m_target,
+            [](const std::vector<int>&, DWORD elapsed) { return elapsed > 30000; }, kQuickTries);
+        EXPECT_EQ(run.result, 0) << c.name;
+        ExpectInstalled(program, c.name);
+        EXPECT_EQ(RequestsFor("/slowing.exe").size(), c.requests) << c.name;
+    }
+}
+
 TEST_F(Download, ADroppedOrStalledBodyIsResumedWhereItStood) {
     struct Case {
         const char* name;

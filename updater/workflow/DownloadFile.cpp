@@ -230,7 +230,7 @@ HttpGetOptions DownloadOptions(const StopCheck& stopRequested, const DownloadTim
 // then be resumed by a later run.
 bool LinkFailed(HttpOutcome outcome) {
     return outcome == HttpOutcome::Truncated || outcome == HttpOutcome::TimedOut ||
-           outcome == HttpOutcome::Failed;
+           outcome == HttpOutcome::Slowed || outcome == HttpOutcome::Failed;
 }
 
 }  // namespace
