@@ -2,9 +2,13 @@
 # Figures of update-server beside nginx serving its export, on loopback, from one run:
 #   1. requests/s with wrk of update.asp?action=Auto at 1, 50 and 500 connections and of
 #      isweb.asp at 50, with access logs off for both, then on for both; ratios are
-#      update-server's over nginx's. Each figure is the best of three 3 s runs taken in turn
-#      with the other server's, so that what else the machine does weighs on both alike;
-#   2. a 256 MiB download with curl (best of 3), and 20 at once;
+#      update-server's over nginx's;
+#   2. a 256 MiB download with curl, and 20 at once;
+#      Each figure of 1 and 2 is measured in rounds (QV_BENCH_ROUNDS, default 7; 5 for the 20
+#      downloads), each round one run of each server back to back, which goes first
+#      alternating. A round's ratio compares runs that the rest of the machine weighed on
+#      alike; the figure given is the median of the rounds' ratios, beside each server's
+#      median (on a 2-core machine single runs swing by a third);
 #   3. update-server's memory as PSS (smaps_rollup: a file mapped once for many downloads
 #      counts once) while 50 clients download at once, and while 20 rate-limited ones do;
 #   4. the latency of update.asp (p50, p99, max) while a new 256 MiB program is published, and
@@ -75,15 +79,35 @@ stop_both() {
 }
 
 ulimit -n 8192 2>/dev/null || true
+rounds=${QV_BENCH_ROUNDS:-7}
 rps() { wrk -t"$(($2 < 2 ? 1 : 2))" -c"$2" -d3s "http://127.0.0.1:$1$3" | awk '/Requests\/sec/ {print $2}'; }
-higher() { echo "$1 $2" | awk '{print ($1 > $2 ? $1 : $2)}'; }
-compare() {  # connections target label
-  local a=0 b=0
-  for _ in 1 2 3; do
-    a=$(higher "$a" "$(rps $ours "$1" "$2")")
-    b=$(higher "$b" "$(rps $theirs "$1" "$2")")
+median() { tr ' ' '\n' | grep . | sort -g | awk '{v[NR] = $1} END {print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}'; }
+# rounds_of COUNT COMMAND...: COMMAND PORT, once for each server a round, COUNT rounds; prints
+# "ours-median theirs-median ratio-median COUNT".
+rounds_of() {
+  local count=$1 a b as="" bs="" ratios="" n
+  shift
+  for n in $(seq 1 "$count"); do
+    if ((n % 2)); then
+      a=$("$@" $ours)
+      b=$("$@" $theirs)
+    else
+      b=$("$@" $theirs)
+      a=$("$@" $ours)
+    fi
+    as+=" $a" bs+=" $b" ratios+=" $(echo "$a $b" | awk '{printf "%.4f", $1 / $2}')"
   done
-  echo "  $3, $1 connections: update-server $a, nginx $b, ratio $(echo "scale=2; $a / $b" | bc)"
+  echo "$(echo "$as" | median) $(echo "$bs" | median) $(echo "$ratios" | median) $count"
+}
+# said LABEL UNIT "ours theirs ratio rounds"
+said() {
+  set -- "$1" "$2" $3
+  printf '%s: update-server %.0f, nginx %.0f %s (medians of %s rounds), ratio %.2f\n' \
+    "$1" "$3" "$4" "$2" "$6" "$5"
+}
+wrk_at() { rps "$3" "$1" "$2"; }  # connections target port
+compare() {  # connections target label
+  said "  $3, $1 connections" "requests/s" "$(rounds_of "$rounds" wrk_at "$1" "$2")"
 }
 for logs in off on; do
   start_both $logs
@@ -98,19 +122,13 @@ for logs in off on; do
 done
 
 path=$(curl -s "http://127.0.0.1:$ours/freeUpdate/update.asp?action=Auto" | cut -d'#' -f3 | sed 's|^http://[^/]*/||')
-best() {
-  local top=0 speed code
-  for _ in 1 2 3; do
-    read -r code speed < <(curl -s -o /dev/null -w '%{http_code} %{speed_download}\n' "http://127.0.0.1:$1/$path")
-    [ "$code" = 200 ] || { echo "port $1 answered $code for /$path" >&2; exit 1; }
-    speed=${speed%.*}
-    ((speed > top)) && top=$speed
-  done
-  echo "$top"
+one_download() {  # port: MB/s
+  local code speed
+  read -r code speed < <(curl -s -o /dev/null -w '%{http_code} %{speed_download}\n' "http://127.0.0.1:$1/$path")
+  [ "$code" = 200 ] || { echo "port $1 answered $code for /$path" >&2; exit 1; }
+  echo "$speed" | awk '{printf "%.1f", $1 / 1000000}'
 }
-a=$(best $ours)
-b=$(best $theirs)
-echo "256 MiB download, 1 client, MB/s: update-server $((a / 1000000)), nginx $((b / 1000000)), ratio $(echo "scale=2; $a / $b" | bc)"
+said "256 MiB download, 1 client" "MB/s" "$(rounds_of $((rounds + 2)) one_download)"
 
 # parallel PORT COUNT [CURL OPTIONS]: COUNT downloads at once; prints the total MB/s, and says
 # and fails when one did not bring the whole file.
@@ -130,12 +148,8 @@ parallel() {
   done
   echo "scale=0; $count * $size / 1000000 / ($(date +%s.%N) - $started)" | bc
 }
-a=0 b=0
-for _ in 1 2 3; do
-  a=$(higher "$a" "$(parallel $ours 20)")
-  b=$(higher "$b" "$(parallel $theirs 20)")
-done
-echo "256 MiB download, 20 clients at once (best of 3), MB/s in all: update-server $a, nginx $b, ratio $(echo "scale=2; $a / $b" | bc)"
+twenty_downloads() { parallel "$1" 20; }
+said "256 MiB download, 20 clients at once, in all" "MB/s" "$(rounds_of 5 twenty_downloads)"
 stop_both
 
 pss() { awk '/^Pss:/ {print $2}' "/proc/$server_pid/smaps_rollup"; }
