@@ -42,9 +42,10 @@ std::wstring TextHeader(HINTERNET request, DWORD query) {
 // What WinINet's callback thread shares with a transfer. WinINet may still call back after
 // the transfer has closed its handles (it announces closings, and not every handle's creation,
 // so closings cannot be counted against creations), and an operation the transfer gave up on
-// may still complete into the buffer. So a state is never freed: a transfer that ended with
-// nothing in flight gives it back for the next one (a late closing notice changes nothing),
-// and one that gave up with an operation in flight leaves it to WinINet for good.
+// may still complete into the buffer. So a state is never freed: a transfer gives it back when
+// it ends, and it is taken again only once every operation that went pending on it has
+// completed (closing the handles cancels them on Windows); one whose operation never
+// completes stays aside for good. A late closing notice changes nothing.
 struct AsyncState {
     HANDLE completed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::atomic<DWORD_PTR> result{0};
@@ -54,18 +55,28 @@ struct AsyncState {
     std::vector<char> buffer;
     INTERNET_BUFFERSA piece{};  // a read: its buffer, and then the count it got
     DWORD bytesAvailable = 0;
+    unsigned pended = 0;  // operations that went pending, counted by the transfer's thread
+    // Those that have completed: the callback's last touch of the state, so once the counts
+    // agree nothing touches it any more.
+    std::atomic<unsigned> completions{0};
 
     static AsyncState* Take(size_t bufferSize) {
         AsyncState* state = nullptr;
         {
             std::lock_guard<std::mutex> hold(PoolLock());
-            if (!Pool().empty()) {
-                state = Pool().back();
-                Pool().pop_back();
+            auto& pool = Pool();
+            const auto settled = std::find_if(pool.begin(), pool.end(), [](AsyncState* given) {
+                return given->completions == given->pended;
+            });
+            if (settled != pool.end()) {
+                state = *settled;
+                pool.erase(settled);
             }
         }
         if (!state) state = new AsyncState;
         ResetEvent(state->completed);
+        state->pended = 0;
+        state->completions = 0;
         state->buffer.resize(bufferSize);
         return state;
     }
@@ -93,6 +104,7 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
     state->result = done->dwResult;
     state->error = done->dwError;
     SetEvent(state->completed);
+    ++state->completions;
 }
 
 class Transfer {
@@ -108,10 +120,10 @@ public:
         // (WinINet may drain it to keep the connection), so an abandoned transfer's handles
         // are closed on a thread of their own and the caller goes on at once.
         const bool abandoned = m_abandoned;
-        auto close = [request = m_request, root = m_root, state = m_state, inFlight = m_inFlight] {
+        auto close = [request = m_request, root = m_root, state = m_state] {
             if (request) InternetCloseHandle(request);
             if (root) InternetCloseHandle(root);
-            if (!inFlight) state->GiveBack();
+            state->GiveBack();
         };
         if (abandoned) {
             try {
@@ -154,7 +166,6 @@ private:
     AsyncState* m_state;
     HINTERNET m_root = nullptr;
     HINTERNET m_request = nullptr;
-    bool m_inFlight = false;
     bool m_abandoned = false;  // stopped, timed out or refused with the body unread
     ReadingPace m_pace;
 };
@@ -162,13 +173,10 @@ private:
 // slowLimitMs: how long the operation may take before it counts as slowed; 0 for as long as
 // the silence limit allows.
 Transfer::Wait Transfer::WaitForCompletion(DWORD slowLimitMs) {
-    m_inFlight = true;
     const DWORD start = GetTickCount();
     for (;;) {
-        if (WaitForSingleObject(m_state->completed, kPollMs) == WAIT_OBJECT_0) {
-            m_inFlight = false;
+        if (WaitForSingleObject(m_state->completed, kPollMs) == WAIT_OBJECT_0)
             return Wait::Completed;
-        }
         if (StopRequested()) return Wait::Stopped;
         if (m_pace.SilenceOver(GetTickCount())) return Wait::TimedOut;
         if (slowLimitMs && GetTickCount() - start >= slowLimitMs) return Wait::Slowed;
@@ -245,6 +253,7 @@ bool Transfer::Finish(BOOL answered, HttpResult& result, DWORD slowLimitMs) {
     if (answered) return true;
     if (GetLastError() != ERROR_IO_PENDING)
         return Fail(result, HttpOutcome::Failed, GetLastError()), false;
+    ++m_state->pended;
     switch (WaitForCompletion(slowLimitMs)) {
         case Wait::Stopped:
             return Fail(result, HttpOutcome::Stopped), false;
