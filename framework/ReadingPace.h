@@ -5,9 +5,10 @@
 // such reads cannot keep up with a fast link. So the transfer asks what is held (which waits
 // for a byte when nothing is), and reads that much; but after a stretch of time in which data
 // was (all but briefly) always waiting to be read, it reads as much as that stretch brought, up
-// to a buffer: a
-// read that has to wait then waits about as long at the pace just seen. (A link that slows
-// down in the middle of such a read leaves it waiting; the transfer bounds that wait.)
+// to a buffer: a read that has to wait then waits about as long at the pace just seen. The
+// stretch is short, since reads of what is held are slow: a fast link's first stretch is time
+// lost. (A link that slows down in the middle of such a read leaves it waiting; the transfer
+// bounds that wait.)
 #pragma once
 
 #include <windows.h>
@@ -28,7 +29,7 @@ public:
     // Whether nothing has come for the silence limit: it counts from the last byte.
     bool SilenceOver(DWORD nowTick) const { return nowTick - m_lastByteTick >= m_silenceLimitMs; }
 
-    static constexpr DWORD kWindowMs = 50;
+    static constexpr DWORD kWindowMs = 10;
     static constexpr DWORD kShortWaitMs = 20;
 
 private:

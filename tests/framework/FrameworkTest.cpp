@@ -171,16 +171,16 @@ TEST(ReadingPace, LargeReadsOnlyWhileDataAlwaysWaitsAndSilenceFromTheLastByte) {
         DWORD got;
         bool silentSoon;  // half a second later, with a limit of one second
     };
-    // One transfer's reads, in order, with a buffer of 100,000 bytes and stretches of 50 ms.
+    // One transfer's reads, in order, with a buffer of 100,000 bytes and stretches of 10 ms.
     const Step steps[] = {
-        {10, false, 8000, 8000, 8000, false},  // no pace seen yet: only what is held
-        {30, false, 8000, 8000, 8000, false},
-        {45, false, 8000, 8000, 8000, false},    // 24,000 bytes in 50 ms, data always waiting
-        {55, false, 8000, 24000, 24000, false},  // then as much at once
-        {70, false, 100, 24000, 24000, false},
-        {110, true, 100, 100, 100, false},      // the link is slower now: it waited...
-        {150, false, 8000, 8000, 8000, false},  // ...so only what is held
-        {900, true, 100, 100, 0, true},         // silence counts from the last byte
+        {2, false, 8000, 8000, 8000, false},  // no pace seen yet: only what is held
+        {6, false, 8000, 8000, 8000, false},
+        {9, false, 8000, 8000, 8000, false},     // 24,000 bytes in 10 ms, data always waiting
+        {11, false, 8000, 24000, 24000, false},  // then as much at once
+        {14, false, 100, 24000, 24000, false},
+        {22, true, 100, 100, 100, false},      // the link is slower now: it waited...
+        {30, false, 8000, 8000, 8000, false},  // ...so only what is held
+        {900, true, 100, 100, 0, true},        // silence counts from the last byte
         {1500, true, 100, 100, 100, false},
     };
     ReadingPace pace(100000, 1000, 0);
@@ -195,9 +195,9 @@ TEST(ReadingPace, LargeReadsOnlyWhileDataAlwaysWaitsAndSilenceFromTheLastByte) {
     EXPECT_EQ(pace.ReadSize(500000, 1510), 100000u) << "never more than a buffer";
     // A fast link caught between two packets is still a fast link.
     ReadingPace fast(100000, 1000, 0);
-    fast.Read(30000, 10);
-    fast.Waited(ReadingPace::kShortWaitMs - 1, 60);
-    EXPECT_EQ(fast.ReadSize(100, 60), 30000u);
+    fast.Read(30000, 2);
+    fast.Waited(ReadingPace::kShortWaitMs - 1, 12);
+    EXPECT_EQ(fast.ReadSize(100, 12), 30000u);
     pace.Heard(5000);  // a reply's head
     EXPECT_FALSE(pace.SilenceOver(5999));
     EXPECT_TRUE(pace.SilenceOver(6000));

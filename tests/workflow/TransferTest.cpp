@@ -330,8 +330,9 @@ TEST_F(Download, ASlowLinkInstallsAndOnlyASilentOneFails) {
         EXPECT_EQ(run.result, c.result) << c.name;
         if (c.result == 0) {
             ExpectInstalled(program, c.name);
-            // The percentage follows the pieces as they come.
-            EXPECT_GE(run.notices.size(), 10u) << c.name;
+            // The percentage follows the pieces as they come (the 3 s of pieces give about ten
+            // notices at four a second; a read that waited for them all would give two).
+            EXPECT_GE(run.notices.size(), 6u) << c.name;
         } else {
             ExpectUnchanged(run, c.name);
         }

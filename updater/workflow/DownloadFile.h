@@ -3,8 +3,9 @@
 // failed, stopped or broken download leaves the installed file as it was. A dropped or stalled
 // connection is resumed where it stood; a part that a stop, a failed run or a kill leaves is
 // kept with its record, and the next run that finds the same offer goes on from it. Meanwhile the
-// dialog's labels show size, speed and percentage, and the dialog is sent a notice each time
-// the percentage changes; the notice with 100 comes only once the new file is in place.
+// dialog's labels show size, speed and percentage, and the dialog is sent a notice when the
+// percentage has changed (four times a second at most); the notice with 100 comes only once
+// the new file is in place.
 #pragma once
 
 #include <windows.h>
