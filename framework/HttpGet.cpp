@@ -12,6 +12,20 @@ namespace {
 
 constexpr DWORD kPollMs = 25;
 
+// Milliseconds, to the millisecond: the reading pace is judged over stretches shorter than
+// the tick count's steps on Windows (about 16 ms).
+DWORD NowMs() {
+    static const LONGLONG perSecond = [] {
+        LARGE_INTEGER frequency{};
+        QueryPerformanceFrequency(&frequency);
+        return frequency.QuadPart;
+    }();
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    return static_cast<DWORD>(now.QuadPart / perSecond * 1000 +
+                              now.QuadPart % perSecond * 1000 / perSecond);
+}
+
 bool IsRedirect(DWORD status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -113,8 +127,7 @@ public:
         : m_options(options),
           m_sink(sink),
           m_state(AsyncState::Take(std::max<DWORD>({options.readSize, options.chunkSize, 1}))),
-          m_pace(static_cast<DWORD>(m_state->buffer.size()), options.idleTimeoutMs,
-                 GetTickCount()) {}
+          m_pace(static_cast<DWORD>(m_state->buffer.size()), options.idleTimeoutMs, NowMs()) {}
     ~Transfer() {
         // Closing a request whose body is unread can take as long as reading the rest of it
         // (WinINet may drain it to keep the connection), so an abandoned transfer's handles
@@ -173,13 +186,13 @@ private:
 // slowLimitMs: how long the operation may take before it counts as slowed; 0 for as long as
 // the silence limit allows.
 Transfer::Wait Transfer::WaitForCompletion(DWORD slowLimitMs) {
-    const DWORD start = GetTickCount();
+    const DWORD start = NowMs();
     for (;;) {
         if (WaitForSingleObject(m_state->completed, kPollMs) == WAIT_OBJECT_0)
             return Wait::Completed;
         if (StopRequested()) return Wait::Stopped;
-        if (m_pace.SilenceOver(GetTickCount())) return Wait::TimedOut;
-        if (slowLimitMs && GetTickCount() - start >= slowLimitMs) return Wait::Slowed;
+        if (m_pace.SilenceOver(NowMs())) return Wait::TimedOut;
+        if (slowLimitMs && NowMs() - start >= slowLimitMs) return Wait::Slowed;
     }
 }
 
@@ -215,7 +228,7 @@ bool Transfer::OpenOne(const std::wstring& url, HttpResult& result) {
         if (!Finish(false, result)) return false;
         m_request = reinterpret_cast<HINTERNET>(m_state->result.load());
     }
-    m_pace.Heard(GetTickCount());
+    m_pace.Heard(NowMs());
     return true;
 }
 
@@ -271,10 +284,10 @@ bool Transfer::Finish(BOOL answered, HttpResult& result, DWORD slowLimitMs) {
 bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
     for (;;) {
         m_state->bytesAvailable = 0;
-        const DWORD asked = GetTickCount();
+        const DWORD asked = NowMs();
         const BOOL answered = InternetQueryDataAvailable(m_request, &m_state->bytesAvailable, 0, 0);
         if (!Finish(answered, result)) return false;
-        if (!answered) m_pace.Waited(GetTickCount() - asked, GetTickCount());
+        if (!answered) m_pace.Waited(NowMs() - asked, NowMs());
         if (answered) {
             available = m_state->bytesAvailable;
             return true;
@@ -317,11 +330,11 @@ HttpResult Transfer::Run(const std::wstring& url) {
         if (!QueryAvailable(held, result)) return result;
         if (held == 0) break;
         const DWORD wanted =
-            MayReadAhead() ? m_pace.ReadSize(held, GetTickCount())
+            MayReadAhead() ? m_pace.ReadSize(held, NowMs())
                            : std::min<DWORD>(held, static_cast<DWORD>(m_state->buffer.size()));
         if (!ReadChunk(wanted, held, result)) return result;
         const DWORD got = m_state->piece.dwBufferLength;
-        m_pace.Read(got, GetTickCount());
+        m_pace.Read(got, NowMs());
         if (got == 0) continue;
         result.received += got;
         if (head.hasLength && result.received > head.length)
