@@ -21,6 +21,9 @@ void ReadingPace::CloseWindows(DWORD nowTick) {
 
 DWORD ReadingPace::ReadSize(DWORD held, DWORD nowTick) {
     CloseWindows(nowTick);
+    // Reading ahead pays only for reads far larger than what is held, and a read ahead that a
+    // stall cuts loses what it had taken: at a slower pace, reads of what is held keep up.
+    if (m_lastWindowBytes < m_bufferBytes / 8) return std::min(held, m_bufferBytes);
     return std::min(std::max(held, m_lastWindowBytes), m_bufferBytes);
 }
 

@@ -198,6 +198,10 @@ TEST(ReadingPace, LargeReadsOnlyWhileDataAlwaysWaitsAndSilenceFromTheLastByte) {
     fast.Read(30000, 2);
     fast.Waited(ReadingPace::kShortWaitMs - 1, 12);
     EXPECT_EQ(fast.ReadSize(100, 12), 30000u);
+    // Reading ahead by less than an eighth of the buffer is not worth a read that may wait.
+    ReadingPace modest(100000, 1000, 0);
+    modest.Read(12000, 2);
+    EXPECT_EQ(modest.ReadSize(100, 12), 100u);
     pace.Heard(5000);  // a reply's head
     EXPECT_FALSE(pace.SilenceOver(5999));
     EXPECT_TRUE(pace.SilenceOver(6000));
