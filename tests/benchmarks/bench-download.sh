@@ -2,10 +2,7 @@
 # Serves a 256 MiB program-like file with nginx on loopback and runs bench-download.exe
 # against it under Wine; prints its figures. Run after a build of the test preset.
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-preset=$("$root/scripts/test-preset.sh")
-build=$root/build/$preset
-port=${QV_BENCH_PORT:-18490}
+source "$(dirname "${BASH_SOURCE[0]}")/download-bench.sh"
 work=$(mktemp -d /tmp/bench-download.XXXXXX)
 # The downloads land in memory where there is a tmpfs: the disk writing back one run's file
 # would otherwise slow the next run down, by more than what is measured.
@@ -21,15 +18,9 @@ serve_program_with_nginx "$work" "$port" 256 "    sendfile on;
       alias $work/www/;
       limit_rate 100m;
     }"
-arch=win32
-[ "$preset" = mingw-x86 ] || arch=win64
-bench() {
-  QV_WINE_ARCH=$arch "$root/scripts/wine-run.sh" "$build/wineprefix" \
-    "$build/tests/bin/bench-download.exe" "$@"
-}
 url=http://127.0.0.1:$port/big.exe
 winout="Z:${out//\//\\}"
-bench "$url" "$winout" "http://127.0.0.1:$port/limited/big.exe"
+bench_download "$url" "$winout" "http://127.0.0.1:$port/limited/big.exe"
 
 # Whether this machine has a core to spare for the digest's thread: plain downloads alone,
 # and beside a busy loop of the idle scheduling class, which runs only when nothing else wants
@@ -37,7 +28,7 @@ bench "$url" "$winout" "http://127.0.0.1:$port/limited/big.exe"
 # can run beside a download (the digest's among them) without slowing it.
 timed_downloads() {
   local said
-  said=$(bench --unchecked 3 "$url" "$winout" | tr -d '\r') || {
+  said=$(bench_download --unchecked 3 "$url" "$winout" | tr -d '\r') || {
     echo "$said" | grep -v '^[0-9. ]*$' >&2
     exit 1
   }

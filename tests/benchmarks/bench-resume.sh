@@ -4,10 +4,7 @@
 # many bytes went beyond the file's size (goal: under 10 %). Run after a build of the test
 # preset. QV_RESUME_DOWNLOADS changes the count.
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-preset=$("$root/scripts/test-preset.sh")
-build=$root/build/$preset
-port=${QV_BENCH_PORT:-18490}
+source "$(dirname "${BASH_SOURCE[0]}")/download-bench.sh"
 proxy_port=$((port + 1))
 count=${QV_RESUME_DOWNLOADS:-100}
 work=$(mktemp -d /tmp/bench-resume.XXXXXX)
@@ -21,12 +18,9 @@ serve_program_with_nginx "$work" "$port" 64
 python3 "$root/tests/benchmarks/dropping_proxy.py" "$proxy_port" "$port" "$work/stats" &
 proxy=$!
 sleep 1
-arch=win32
-[ "$preset" = mingw-x86 ] || arch=win64
 winout="Z:${out//\//\\}"
 winfile="Z:${work//\//\\}\\www\\big.exe"
-said=$(QV_WINE_ARCH=$arch "$root/scripts/wine-run.sh" "$build/wineprefix" \
-  "$build/tests/bin/bench-download.exe" --resumed "$count" \
+said=$(bench_download --resumed "$count" \
   "http://127.0.0.1:$proxy_port/big.exe" "$winout" "$winfile" | tr -d '\r')
 kill "$proxy"
 wait "$proxy" 2>/dev/null || true

@@ -4,10 +4,7 @@
 # installed. At full length it takes about 20 minutes. QV_SLOW_BYTES_PER_SECOND changes the
 # pace (pieces go every 100 ms). Run after a build of the test preset.
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-preset=$("$root/scripts/test-preset.sh")
-build=$root/build/$preset
-port=${QV_BENCH_PORT:-18490}
+source "$(dirname "${BASH_SOURCE[0]}")/download-bench.sh"
 rate=${QV_SLOW_BYTES_PER_SECOND:-600}
 work=$(mktemp -d /tmp/bench-slow-link.XXXXXX)
 server=
@@ -24,11 +21,8 @@ EOF
   --lifetime 7200 --script "$work/script.json") >"$work/server.log" 2>&1 &
 server=$!
 sleep 1
-arch=win32
-[ "$preset" = mingw-x86 ] || arch=win64
 echo "$size bytes: 20000 at once, then $rate bytes a second"
-said=$(QV_WINE_ARCH=$arch "$root/scripts/wine-run.sh" "$build/wineprefix" \
-  "$build/tests/bin/bench-download.exe" --unchecked 1 "http://127.0.0.1:$port/program.exe" \
+said=$(bench_download --unchecked 1 "http://127.0.0.1:$port/program.exe" \
   "Z:${work//\//\\}" | tr -d '\r') || true
 echo "$said" | awk -v size="$size" '$2 ~ /^[0-9.]+$/ {
   printf "  installed %.0f of %d bytes in %.0f s (%.1f min)\n", $2 * 1048576, size, $1, $1 / 60

@@ -4,10 +4,7 @@
 # of a small machine taken. Prints how many were installed (goal: all). Run after a build of the
 # test preset. QV_SOAK_DOWNLOADS changes the count.
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-preset=$("$root/scripts/test-preset.sh")
-build=$root/build/$preset
-port=${QV_BENCH_PORT:-18490}
+source "$(dirname "${BASH_SOURCE[0]}")/download-bench.sh"
 count=${QV_SOAK_DOWNLOADS:-200}
 work=$(mktemp -d /tmp/bench-soak.XXXXXX)
 out=$work/out
@@ -27,10 +24,7 @@ for _ in 1 2; do
   timeout 3600 bash -c 'while :; do :; done' &
   spinners+=($!)
 done
-arch=win32
-[ "$preset" = mingw-x86 ] || arch=win64
-said=$(QV_WINE_ARCH=$arch "$root/scripts/wine-run.sh" "$build/wineprefix" \
-  "$build/tests/bin/bench-download.exe" --resumed "$count" \
+said=$(bench_download --resumed "$count" \
   "http://127.0.0.1:$port/big.exe" "Z:${out//\//\\}" "Z:${work//\//\\}\\www\\big.exe" | tr -d '\r')
 echo "soak beside two busy loops: $said"
 [[ "$said" == "installed $count of $count "* ]]
