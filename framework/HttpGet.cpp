@@ -65,8 +65,9 @@ struct AsyncState {
     std::atomic<DWORD_PTR> result{0};
     std::atomic<DWORD> error{0};
     // WinINet writes what a pending call answers when it completes, which may be after the
-    // transfer was abandoned: the buffer and both counts live here, never on a caller's stack.
-    std::vector<char> buffer;
+    // transfer was abandoned: the buffers and both counts live here, never on a caller's stack.
+    // Two buffers: while reading ahead, WinINet fills one while the sink takes the other.
+    std::vector<char> buffers[2];
     INTERNET_BUFFERSA piece{};  // a read: its buffer, and then the count it got
     DWORD bytesAvailable = 0;
     unsigned pended = 0;  // operations that went pending, counted by the transfer's thread
@@ -91,9 +92,15 @@ struct AsyncState {
         ResetEvent(state->completed);
         state->pended = 0;
         state->completions = 0;
-        state->buffer.resize(bufferSize);
+        state->buffers[0].resize(bufferSize);
         return state;
     }
+    // The second buffer is filled only while reading ahead: a slow link never touches it.
+    char* Buffer(int which) {
+        if (buffers[which].size() < buffers[0].size()) buffers[which].resize(buffers[0].size());
+        return buffers[which].data();
+    }
+    DWORD BufferSize() const { return static_cast<DWORD>(buffers[0].size()); }
     void GiveBack() {
         std::lock_guard<std::mutex> hold(PoolLock());
         Pool().push_back(this);
@@ -127,7 +134,7 @@ public:
         : m_options(options),
           m_sink(sink),
           m_state(AsyncState::Take(std::max<DWORD>({options.readSize, options.chunkSize, 1}))),
-          m_pace(static_cast<DWORD>(m_state->buffer.size()), options.idleTimeoutMs, NowMs()) {}
+          m_pace(m_state->BufferSize(), options.idleTimeoutMs, NowMs()) {}
     ~Transfer() {
         // Closing a request whose body is unread can take as long as reading the rest of it
         // (WinINet may drain it to keep the connection), so an abandoned transfer's handles
@@ -154,15 +161,24 @@ public:
 
 private:
     enum class Wait { Completed, Stopped, TimedOut, Slowed };
+    // A read asked of WinINet, answered at once or pending.
+    struct Read {
+        int buffer = 0;
+        DWORD slowLimitMs = 0;  // see WaitForCompletion
+        DWORD askedAt = 0;
+        bool pending = false;
+    };
 
     bool Open(const std::wstring& url, HttpResult& result);
     bool OpenOne(const std::wstring& url, HttpResult& result);
     DWORD Status() const;
     bool ReadHead(HttpResponseInfo& head) const;
-    bool Finish(BOOL answered, HttpResult& result, DWORD slowLimitMs = 0);
+    bool Finish(BOOL answered, HttpResult& result);
+    bool Await(HttpResult& result, DWORD slowLimitMs, DWORD since);
     bool QueryAvailable(DWORD& available, HttpResult& result);
-    bool ReadChunk(DWORD wanted, DWORD held, HttpResult& result);
-    Wait WaitForCompletion(DWORD slowLimitMs);
+    bool StartRead(int buffer, DWORD wanted, DWORD held, Read& read, HttpResult& result);
+    bool Deliver(const char* data, DWORD got, HttpResult& result);
+    Wait WaitForCompletion(DWORD slowLimitMs, DWORD since);
     bool MayReadAhead() const { return m_options.resumable && m_options.resumable(); }
     bool StopRequested() const { return m_options.stopRequested && m_options.stopRequested(); }
     HttpResult& Fail(HttpResult& result, HttpOutcome outcome, DWORD error = 0) {
@@ -183,16 +199,15 @@ private:
     ReadingPace m_pace;
 };
 
-// slowLimitMs: how long the operation may take before it counts as slowed; 0 for as long as
-// the silence limit allows.
-Transfer::Wait Transfer::WaitForCompletion(DWORD slowLimitMs) {
-    const DWORD start = NowMs();
+// slowLimitMs: how long the operation may take from `since` before it counts as slowed; 0 for
+// as long as the silence limit allows.
+Transfer::Wait Transfer::WaitForCompletion(DWORD slowLimitMs, DWORD since) {
     for (;;) {
         if (WaitForSingleObject(m_state->completed, kPollMs) == WAIT_OBJECT_0)
             return Wait::Completed;
         if (StopRequested()) return Wait::Stopped;
         if (m_pace.SilenceOver(NowMs())) return Wait::TimedOut;
-        if (slowLimitMs && NowMs() - start >= slowLimitMs) return Wait::Slowed;
+        if (slowLimitMs && NowMs() - since >= slowLimitMs) return Wait::Slowed;
     }
 }
 
@@ -262,12 +277,17 @@ bool Transfer::ReadHead(HttpResponseInfo& head) const {
 
 // Sees a WinINet call through: at once when it answered, otherwise by waiting for its
 // completion. False, with the outcome set, when it failed, was stopped or timed out.
-bool Transfer::Finish(BOOL answered, HttpResult& result, DWORD slowLimitMs) {
+bool Transfer::Finish(BOOL answered, HttpResult& result) {
     if (answered) return true;
     if (GetLastError() != ERROR_IO_PENDING)
         return Fail(result, HttpOutcome::Failed, GetLastError()), false;
     ++m_state->pended;
-    switch (WaitForCompletion(slowLimitMs)) {
+    return Await(result, 0, NowMs());
+}
+
+// Waits for the pending operation's completion.
+bool Transfer::Await(HttpResult& result, DWORD slowLimitMs, DWORD since) {
+    switch (WaitForCompletion(slowLimitMs, since)) {
         case Wait::Stopped:
             return Fail(result, HttpOutcome::Stopped), false;
         case Wait::TimedOut:
@@ -301,16 +321,34 @@ bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
 // zeroes its count on the way out of a call that went pending, and the read may have completed
 // and written the count before that: a body then seemed to end half-way.) Not IRF_NO_WAIT:
 // Wine's reads with it lose the bytes they took from the network when they go pending.
-bool Transfer::ReadChunk(DWORD wanted, DWORD held, HttpResult& result) {
+// Asks for up to `wanted` bytes into a buffer; the count lands in the state's piece. The read
+// is seen through by Await when it went pending.
+bool Transfer::StartRead(int buffer, DWORD wanted, DWORD held, Read& read, HttpResult& result) {
     INTERNET_BUFFERSA& piece = m_state->piece;
     piece = {};
     piece.dwStructSize = sizeof(piece);
-    piece.lpvBuffer = m_state->buffer.data();
+    piece.lpvBuffer = m_state->Buffer(buffer);
     piece.dwBufferLength = wanted;
-    const BOOL answered =
-        InternetReadFileExA(m_request, &piece, IRF_ASYNC, reinterpret_cast<DWORD_PTR>(m_state));
     // A read of what is held waits for nothing; one ahead of it waits for the link.
-    return Finish(answered, result, wanted > held ? m_options.slowReadLimitMs : 0);
+    read = {buffer, wanted > held ? m_options.slowReadLimitMs : 0, NowMs(), false};
+    if (InternetReadFileExA(m_request, &piece, IRF_ASYNC, reinterpret_cast<DWORD_PTR>(m_state)))
+        return true;
+    if (GetLastError() != ERROR_IO_PENDING)
+        return Fail(result, HttpOutcome::Failed, GetLastError()), false;
+    ++m_state->pended;
+    read.pending = true;
+    return true;
+}
+
+// The sink sees chunks of at most chunkSize bytes, and a stop between any two.
+bool Transfer::Deliver(const char* data, DWORD got, HttpResult& result) {
+    const DWORD chunk = std::max<DWORD>(m_options.chunkSize, 1);
+    for (DWORD at = 0; at < got; at += chunk) {
+        if (at > 0 && StopRequested()) return Fail(result, HttpOutcome::Stopped), false;
+        if (!m_sink.Write(data + at, std::min(chunk, got - at)))
+            return Fail(result, HttpOutcome::SinkFailed), false;
+    }
+    return true;
 }
 
 HttpResult Transfer::Run(const std::wstring& url) {
@@ -322,31 +360,37 @@ HttpResult Transfer::Run(const std::wstring& url) {
     if (!ReadHead(head)) return Fail(result, HttpOutcome::Failed, ERROR_INVALID_DATA);
     if (!m_sink.Begin(head)) return Fail(result, HttpOutcome::Refused);
 
+    Read read;
+    bool asked = false;  // the next read was asked for before the last chunk went to the sink
     for (;;) {
         if (StopRequested()) return Fail(result, HttpOutcome::Stopped);
-        // Waits until a byte has come. Only an answer of 0 given at once ends the body: a read
-        // that went pending may complete without data while more is on its way.
-        DWORD held = 0;
-        if (!QueryAvailable(held, result)) return result;
-        if (held == 0) break;
-        const DWORD wanted =
-            MayReadAhead() ? m_pace.ReadSize(held, NowMs())
-                           : std::min<DWORD>(held, static_cast<DWORD>(m_state->buffer.size()));
-        if (!ReadChunk(wanted, held, result)) return result;
+        if (!asked) {
+            // Waits until a byte has come. Only an answer of 0 given at once ends the body: a
+            // read that went pending may complete without data while more is on its way.
+            DWORD held = 0;
+            if (!QueryAvailable(held, result)) return result;
+            if (held == 0) break;
+            const DWORD wanted = MayReadAhead() ? m_pace.ReadSize(held, NowMs())
+                                                : std::min(held, m_state->BufferSize());
+            if (!StartRead(read.buffer, wanted, held, read, result)) return result;
+        }
+        asked = false;
+        if (read.pending && !Await(result, read.slowLimitMs, read.askedAt)) return result;
         const DWORD got = m_state->piece.dwBufferLength;
         m_pace.Read(got, NowMs());
         if (got == 0) continue;
         result.received += got;
         if (head.hasLength && result.received > head.length)
             return Fail(result, HttpOutcome::Failed, ERROR_INVALID_DATA);
-        // The sink sees chunks of at most chunkSize bytes, and a stop between any two.
-        const DWORD chunk = std::max<DWORD>(m_options.chunkSize, 1);
-        for (DWORD at = 0; at < got; at += chunk) {
-            if (at > 0 && StopRequested()) return Fail(result, HttpOutcome::Stopped);
-            const DWORD size = std::min(chunk, got - at);
-            if (!m_sink.Write(m_state->buffer.data() + at, size))
-                return Fail(result, HttpOutcome::SinkFailed);
+        const char* data = m_state->Buffer(read.buffer);
+        // While reading ahead the next read is asked for before this chunk goes to the sink:
+        // WinINet's thread takes in the link's bytes while this one writes.
+        if (MayReadAhead()) {
+            const DWORD next = m_pace.ReadSize(0, NowMs());
+            if (next > 0 && !StartRead(1 - read.buffer, next, 0, read, result)) return result;
+            asked = next > 0;
         }
+        if (!Deliver(data, got, result)) return result;
     }
     // A connection closed early ends like a whole body: only the count tells them apart.
     result.outcome = head.hasLength && result.received != head.length ? HttpOutcome::Truncated

@@ -36,7 +36,9 @@ struct HttpGetOptions {
     DWORD flags = 0;       // InternetOpenUrl's flags (redirects are always followed by hand)
     bool resetCacheSession = false;
     DWORD chunkSize = 16384;      // the most the sink is handed at once
-    DWORD readSize = 65536;       // the most taken from WinINet at once: fewer, larger reads
+    // The most taken from WinINet at once: fewer, larger reads. Reading ahead takes two such
+    // buffers, one filled by WinINet while the sink takes the other.
+    DWORD readSize = 65536;
     DWORD idleTimeoutMs = 60000;  // nothing received for this long ends the transfer
     std::function<bool()> stopRequested;  // asked between chunks and while waiting
     // Whether a transfer cut now could go on from the bytes in hand. Only then does it read

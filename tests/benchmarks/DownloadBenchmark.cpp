@@ -30,6 +30,8 @@ namespace {
 
 // The bare loop's reads: large ones, which a fast link needs.
 constexpr DWORD kBareRead = 1 << 20;
+// How many times DownloadFile and the bare loop are timed side by side.
+constexpr int kPairs = 9;
 // The reads of old, for the cost of unthrottled updates per chunk.
 constexpr DWORD kSmallRead = 16384;
 
@@ -240,8 +242,9 @@ int wmain(int argc, wchar_t** argv) {
     const SIZE_T idle = WorkingSet(false);
 
     // 1. The real download, its labels and notices going to the live dialog, while another
-    // thread keeps asking the dialog for an answer. Then it and the bare loop (2.) take turns,
-    // five times each: single runs differ by more than what is compared.
+    // thread keeps asking the dialog for an answer. Then it and the bare loop (2.) run in
+    // pairs, each going first in every other pair: single runs differ by more than what is
+    // compared, and the pair's ratio cancels what changes from one pair to the next.
     const std::wstring target = folder + L"\\real.exe";
     std::atomic<bool> downloading{true};
     double slowestAnswerMs = 0;
@@ -261,18 +264,22 @@ int wmain(int argc, wchar_t** argv) {
     prober.join();
     const double megabytes = MegabytesOf(target);
     const SIZE_T peak = WorkingSet(true);
-    std::vector<double> bareTimes;
+    std::vector<double> bareTimes, ratios;
     const std::wstring scratch = folder + L"\\scratch.exe";
-    for (int round = 0; round < 5; ++round) {
-        start = Now();
-        BareDownload(url, scratch, kBareRead, [](uint64_t) {});
-        bareTimes.push_back(Seconds(start, Now()));
+    const auto timed = [&](auto download, std::vector<double>& times) {
+        const LARGE_INTEGER from = Now();
+        download();
+        times.push_back(Seconds(from, Now()));
         DeleteFileW(scratch.c_str());
-        if (round == 4) break;
-        start = Now();
-        DownloadFile(dialog, ToGbk(url), scratch, {});
-        realTimes.push_back(Seconds(start, Now()));
-        DeleteFileW(scratch.c_str());
+    };
+    for (int pair = 0; pair < kPairs; ++pair) {
+        for (int turn = 0; turn < 2; ++turn) {
+            if ((pair + turn) % 2 == 0)
+                timed([&] { BareDownload(url, scratch, kBareRead, [](uint64_t) {}); }, bareTimes);
+            else if (pair > 0)  // the first pair's download is the one above
+                timed([&] { DownloadFile(dialog, ToGbk(url), scratch, {}); }, realTimes);
+        }
+        ratios.push_back(bareTimes.back() / realTimes.back());
     }
     const double realSeconds = Median(realTimes);
     const double bareSeconds = Median(bareTimes);
@@ -322,14 +329,15 @@ int wmain(int argc, wchar_t** argv) {
 
     std::printf("download of %.0f MiB from %ls (DownloadFile result %d)\n", megabytes, url.c_str(),
                 result);
-    std::printf("  DownloadFile with the live dialog: %7.1f MB/s (median of 5)\n",
-                megabytes / realSeconds);
+    std::printf("  DownloadFile with the live dialog: %7.1f MB/s (median of %d)\n",
+                megabytes / realSeconds, kPairs);
     std::printf("  SHA-256 of the file on disk:       %7.1f MB/s\n", megabytes / hashSeconds);
-    std::printf("  bare WinINet loop, 1 MiB reads:    %7.1f MB/s (median of 5)\n",
-                megabytes / bareSeconds);
+    std::printf("  bare WinINet loop, 1 MiB reads:    %7.1f MB/s (median of %d)\n",
+                megabytes / bareSeconds, kPairs);
     std::printf("  unthrottled updates per 16 KB:     %7.1f MB/s\n",
                 megabytes / unthrottledSeconds);
-    std::printf("  ratio DownloadFile / bare loop:    %7.2f\n", bareSeconds / realSeconds);
+    std::printf("  ratio DownloadFile / bare loop:    %7.2f (median of the pairs' ratios)\n",
+                Median(ratios));
     std::printf("  ratio unthrottled / bare loop:     %7.2f\n", bareSeconds / unthrottledSeconds);
     PrintDigestCost("digest check at full speed:", megabytes, cost);
     PrintDigestCost("digest check at 100 MB/s:  ", megabytes, limitedCost);

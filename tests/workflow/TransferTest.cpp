@@ -438,6 +438,26 @@ TEST_F(Download, ALinkThatSlowsAfterAFastStretchIsFollowed) {
     }
 }
 
+// On a fast link the next read is under way while the last one is written: a drop then must
+// leave exactly the bytes received on disk, in their order, and the rest be asked from there.
+TEST_F(Download, ABodyDroppedInAFastStretchGoesOnFromItsLastByte) {
+    const std::string program = ProgramWithHeaders(12 << 20, 5);
+    const size_t dropAt = (9 << 20) + 12345;
+    Server().ClearRequests();
+    Server().Script("/fast.exe", {.headers = {kEtag},
+                                  .body = program,
+                                  .behaviour = Behaviour::DropAfter,
+                                  .afterBytes = dropAt,
+                                  .faultyReplies = 1,
+                                  .ranges = true});
+    const DownloadRun run = RunDownload(Url("/fast.exe"), m_target, {}, kQuickTries);
+    EXPECT_EQ(run.result, 0);
+    ExpectInstalled(program, "dropped at speed");
+    const std::vector<ReceivedRequest> requests = RequestsFor("/fast.exe");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].Header("Range"), "bytes=" + std::to_string(dropAt) + "-");
+}
+
 TEST_F(Download, ADroppedOrStalledBodyIsResumedWhereItStood) {
     struct Case {
         const char* name;

@@ -10,7 +10,7 @@
 
 namespace {
 constexpr size_t kBatchBytes = 1 << 20;
-constexpr size_t kMaxQueuedBatches = 4;
+constexpr size_t kMaxQueuedBatches = 2;
 }  // namespace
 
 struct BackgroundSha256::Hasher {

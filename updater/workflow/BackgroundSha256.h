@@ -1,6 +1,7 @@
 // A SHA-256 digest taken on a thread of its own, so that hashing a download runs beside
 // receiving it instead of after each chunk. Add only copies: the bytes travel to the hashing
-// thread a megabyte at a time, and Add waits only while a few megabytes are still queued.
+// thread a megabyte at a time, and Add waits only while two megabytes are still queued (on a
+// link faster than the digest, a longer queue only takes memory).
 #pragma once
 
 #include <windows.h>

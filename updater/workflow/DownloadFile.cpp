@@ -28,8 +28,9 @@ const wchar_t kRequestHeaders[] =
 // The dialog's thread paints each label update and notice: a few a second are enough.
 constexpr DWORD kLabelRefreshMs = 250;  // four times a second
 // Reads take what WinINet holds up to this much: on a fast link few calls and few writes, each
-// large, carry the body. (Far above the 16 KB reads of old, which held a fast link back; each
-// read that waits costs a hand-over between threads, which 1 MiB reads still felt.)
+// large, carry the body, and the next read fills a second buffer while one is written. (Far
+// above the 16 KB reads of old, which held a fast link back; each read that waits costs a
+// hand-over between threads, which 1 MiB reads still felt.)
 constexpr DWORD kReadBytes = 2 << 20;
 
 bool IsIdentity(const std::wstring& encoding) {
