@@ -71,6 +71,8 @@ unsigned long long BodyBytes(evhttp_request* request) {
     return IsHead(request) || !length ? 0 : std::strtoull(length, nullptr, 10);
 }
 
+constexpr int kListenBacklog = 511;
+
 // Below the descriptor limit, leaving room for the releases' files, the folder's checks and the
 // logs.
 std::size_t DefaultConnectionCap() {
@@ -159,6 +161,10 @@ bool UpdateServer::Listen(std::string& error) {
                 ": " + std::strerror(errno);
         return false;
     }
+    // The library listens with a queue of 128 connections: a thousand clients connecting at
+    // once overflow it, and the dropped ones wait a second or more to try again. nginx's queue
+    // on Linux is 511; listening again only lengthens the queue.
+    ::listen(evhttp_bound_socket_get_fd(bound), kListenBacklog);
     m_options.port = BoundPort(bound);
     m_connections->Watch(evhttp_bound_socket_get_listener(bound));
     if (!m_options.accessLog.empty()) {

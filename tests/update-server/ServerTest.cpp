@@ -3,6 +3,7 @@
 // it serves, and a clean stop.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <ctime>
 #include <memory>
 #include <regex>
@@ -621,6 +623,40 @@ TEST(Descriptors, TheServerKeepsToItsCapAndRidesOutExhaustion) {
         ++reports;
     EXPECT_GE(reports, 1u);
     EXPECT_LE(reports, 4u) << errors;
+}
+
+// Clients that connect in a burst while the server is busy wait in its queue, as they would
+// at nginx's: one whose connection attempt is dropped tries again only a second or more later.
+TEST(Descriptors, ABurstOfClientsWaitsInTheQueue) {
+    OwnRelease own;
+    ServerProcess server(own.Arguments({}));
+    ASSERT_TRUE(server.WaitUntilListening()) << server.Errors();
+    std::ifstream limit("/proc/sys/net/core/somaxconn");
+    int systemQueue = 0;
+    limit >> systemQueue;
+    const int burst = std::clamp(systemQueue, 1, 400);
+    ::kill(server.Pid(), SIGSTOP);
+    std::vector<pollfd> clients;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(server.Port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < burst; ++i) {
+        const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        clients.push_back({sock, POLLOUT, 0});
+    }
+    usleep(300000);
+    ::poll(clients.data(), clients.size(), 0);
+    ::kill(server.Pid(), SIGCONT);
+    const auto connected = std::count_if(clients.begin(), clients.end(), [](const pollfd& client) {
+        int error = 0;
+        socklen_t size = sizeof error;
+        return (client.revents & POLLOUT) &&
+               ::getsockopt(client.fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    });
+    EXPECT_EQ(connected, burst);
+    for (const pollfd& client : clients) ::close(client.fd);
 }
 
 // What a vendor watches: the access log in nginx's combined format, and the metrics page. A
