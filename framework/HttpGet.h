@@ -35,11 +35,11 @@ struct HttpGetOptions {
     std::wstring headers;  // extra request headers, lines joined by CR LF
     DWORD flags = 0;       // InternetOpenUrl's flags (redirects are always followed by hand)
     bool resetCacheSession = false;
-    DWORD chunkSize = 16384;      // the most the sink is handed at once
+    DWORD chunkSize = 16384;  // the most the sink is handed at once
     // The most taken from WinINet at once: fewer, larger reads. Reading ahead takes two such
     // buffers, one filled by WinINet while the sink takes the other.
     DWORD readSize = 65536;
-    DWORD idleTimeoutMs = 60000;  // nothing received for this long ends the transfer
+    DWORD idleTimeoutMs = 60000;          // nothing received for this long ends the transfer
     std::function<bool()> stopRequested;  // asked between chunks and while waiting
     // Whether a transfer cut now could go on from the bytes in hand. Only then does it read
     // ahead (ask for more than WinINet holds, which is what makes a fast link fast): such a
