@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Figures of update-server beside nginx serving its export, on loopback, from one run:
-#   1. requests/s with wrk of update.asp?action=Auto at 1, 50 and 500 connections and of
+#   1. requests/s with wrk of update.asp?action=Auto at 1, 50, 500 and 1000 connections and of
 #      isweb.asp at 50, with access logs off for both, then on for both; ratios are
 #      update-server's over nginx's;
 #   2. a 256 MiB download with curl, and 20 at once;
@@ -113,7 +113,7 @@ for logs in off on; do
   start_both $logs
   echo "requests/s, access logs $logs for both:"
   if [ $logs = off ]; then
-    for c in 1 50 500; do compare $c "/freeUpdate/update.asp?action=Auto" "update.asp?action=Auto"; done
+    for c in 1 50 500 1000; do compare $c "/freeUpdate/update.asp?action=Auto" "update.asp?action=Auto"; done
   else
     compare 50 "/freeUpdate/update.asp?action=Auto" "update.asp?action=Auto"
   fi
