@@ -8,7 +8,7 @@ work=$(mktemp -d /tmp/bench-download.XXXXXX)
 # would otherwise slow the next run down, by more than what is measured.
 out=$(mktemp -d /dev/shm/bench-download.XXXXXX 2>/dev/null || echo "$work/out")
 spinner=
-trap '[ -z "$spinner" ] || kill "$spinner" 2>/dev/null; nginx -c "$work/nginx.conf" -s stop 2>/dev/null || true; rm -rf "$work" "$out"' EXIT
+trap '[ -z "$spinner" ] || kill "$spinner" 2>/dev/null || true; nginx -c "$work/nginx.conf" -s stop 2>/dev/null || true; rm -rf "$work" "$out"' EXIT
 
 mkdir -p "$out"
 source "$root/tests/benchmarks/nginx-site.sh"

@@ -10,7 +10,7 @@ count=${QV_RESUME_DOWNLOADS:-100}
 work=$(mktemp -d /tmp/bench-resume.XXXXXX)
 out=$(mktemp -d /dev/shm/bench-resume.XXXXXX 2>/dev/null || echo "$work/out")
 proxy=
-trap '[ -z "$proxy" ] || kill "$proxy" 2>/dev/null; nginx -c "$work/nginx.conf" -s stop 2>/dev/null || true; rm -rf "$work" "$out"' EXIT
+trap '[ -z "$proxy" ] || kill "$proxy" 2>/dev/null || true; nginx -c "$work/nginx.conf" -s stop 2>/dev/null || true; rm -rf "$work" "$out"' EXIT
 
 mkdir -p "$out"
 source "$root/tests/benchmarks/nginx-site.sh"

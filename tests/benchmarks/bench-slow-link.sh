@@ -8,7 +8,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/download-bench.sh"
 rate=${QV_SLOW_BYTES_PER_SECOND:-600}
 work=$(mktemp -d /tmp/bench-slow-link.XXXXXX)
 server=
-trap '[ -z "$server" ] || kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
+trap '[ -z "$server" ] || kill "$server" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 program=$build/demo/demo_trial_2_0_1_5.exe
 size=$(stat -c %s "$program")
