@@ -1,5 +1,10 @@
 #include "SignedRecords.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <vector>
 
@@ -10,6 +15,36 @@ namespace vendor {
 namespace {
 
 constexpr char kSignature[] = "sig=";
+
+// Signing reads the records, adds one and replaces the file: the server and `export` may do it
+// at once on the same folder, and each would lose the other's record, or find its part renamed
+// away. Each holds the file's lock meanwhile. The file is replaced under the lock, so one that
+// waited for it may hold a file no longer there: it locks the one in its place.
+class RecordsLock {
+public:
+    explicit RecordsLock(const fs::path& file) {
+        for (int tries = 0; tries < 100; ++tries) {
+            m_fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+            if (m_fd < 0) return;
+            struct stat held {
+            }, named{};
+            if (::flock(m_fd, LOCK_EX) == 0 && ::fstat(m_fd, &held) == 0 &&
+                ::stat(file.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+                held.st_dev == named.st_dev)
+                return;
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~RecordsLock() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    RecordsLock(const RecordsLock&) = delete;
+    RecordsLock& operator=(const RecordsLock&) = delete;
+
+private:
+    int m_fd = -1;
+};
 
 }  // namespace
 
@@ -26,6 +61,7 @@ std::string SignedPart(const std::string& version, const std::string& address,
 std::string SignedRecord(const ReleaseKey& key, const std::string& signedPart, const fs::path& file,
                          std::string& error) {
     const std::string fileFields = signedPart.substr(signedPart.rfind("#sha256="));
+    const RecordsLock lock(file);
     std::vector<std::string> kept;
     {
         std::ifstream in(file, std::ios::binary);

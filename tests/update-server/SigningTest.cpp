@@ -13,8 +13,12 @@
 #include <cstdio>
 #include <memory>
 #include <regex>
+#include <thread>
+#include <vector>
 
+#include "ReleaseKey.h"
 #include "ServerProcess.h"
+#include "SignedRecords.h"
 
 using namespace testing_vendor;
 
@@ -157,4 +161,38 @@ TEST(Signing, AKeyThatCannotBeReadStopsTheServer) {
         EXPECT_FALSE(server.WaitUntilListening());
         EXPECT_NE(server.Errors().find("signing key"), std::string::npos) << server.Errors();
     }
+}
+
+// The server and `export` sign records of the same program (at their own addresses) into the
+// same file, maybe at the same moment: each record is kept, and none of them fails.
+TEST(Signing, SignersAtOnceKeepEachOthersRecords) {
+    TempFolder place;
+    bool succeeded = false;
+    Keygen(place.Path() / "keys", succeeded);
+    ASSERT_TRUE(succeeded);
+    std::string error;
+    const auto key = vendor::ReleaseKey::Load(place.Path() / "keys" / "release-key.pem", error);
+    ASSERT_TRUE(key) << error;
+    const fs::path records = place.Path() / "signed-records.txt";
+    constexpr int kSigners = 4;
+    std::vector<std::string> failures(kSigners);
+    std::vector<std::thread> signers;
+    for (int signer = 0; signer < kSigners; ++signer)
+        signers.emplace_back([&, signer] {
+            for (int round = 0; round < 20 && failures[signer].empty(); ++round) {
+                const std::string part = "#2.0.1." + std::to_string(round) + "#http://site" +
+                                         std::to_string(signer) + "/a.exe#sha256=ab;size=1;";
+                if (vendor::SignedRecord(*key, part, records, failures[signer]).empty() &&
+                    failures[signer].empty())
+                    failures[signer] = "no record";
+            }
+        });
+    for (std::thread& signer : signers) signer.join();
+    for (const std::string& failure : failures) EXPECT_EQ(failure, "");
+    // Each signer's last record of the same file is there.
+    const std::string kept = ReadBytes(records);
+    for (int signer = 0; signer < kSigners; ++signer)
+        EXPECT_NE(kept.find("#2.0.1.19#http://site" + std::to_string(signer) + "/"),
+                  std::string::npos)
+            << kept;
 }
