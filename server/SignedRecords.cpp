@@ -26,8 +26,7 @@ public:
         for (int tries = 0; tries < 100; ++tries) {
             m_fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
             if (m_fd < 0) return;
-            struct stat held {
-            }, named{};
+            struct stat held = {}, named = {};
             if (::flock(m_fd, LOCK_EX) == 0 && ::fstat(m_fd, &held) == 0 &&
                 ::stat(file.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
                 held.st_dev == named.st_dev)
