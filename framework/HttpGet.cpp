@@ -174,6 +174,7 @@ private:
     DWORD Status() const;
     bool ReadHead(HttpResponseInfo& head) const;
     bool Finish(BOOL answered, HttpResult& result);
+    bool WentPending(HttpResult& result);
     bool Await(HttpResult& result, DWORD slowLimitMs, DWORD since);
     bool QueryAvailable(DWORD& available, HttpResult& result);
     bool StartRead(int buffer, DWORD wanted, DWORD held, Read& read, HttpResult& result);
@@ -278,11 +279,16 @@ bool Transfer::ReadHead(HttpResponseInfo& head) const {
 // Sees a WinINet call through: at once when it answered, otherwise by waiting for its
 // completion. False, with the outcome set, when it failed, was stopped or timed out.
 bool Transfer::Finish(BOOL answered, HttpResult& result) {
-    if (answered) return true;
+    return answered || (WentPending(result) && Await(result, 0, NowMs()));
+}
+
+// After a call that did not answer at once: true when it went pending (and is counted so),
+// false, with the outcome set, when it failed.
+bool Transfer::WentPending(HttpResult& result) {
     if (GetLastError() != ERROR_IO_PENDING)
         return Fail(result, HttpOutcome::Failed, GetLastError()), false;
     ++m_state->pended;
-    return Await(result, 0, NowMs());
+    return true;
 }
 
 // Waits for the pending operation's completion.
@@ -333,11 +339,8 @@ bool Transfer::StartRead(int buffer, DWORD wanted, DWORD held, Read& read, HttpR
     read = {buffer, wanted > held ? m_options.slowReadLimitMs : 0, NowMs(), false};
     if (InternetReadFileExA(m_request, &piece, IRF_ASYNC, reinterpret_cast<DWORD_PTR>(m_state)))
         return true;
-    if (GetLastError() != ERROR_IO_PENDING)
-        return Fail(result, HttpOutcome::Failed, GetLastError()), false;
-    ++m_state->pended;
     read.pending = true;
-    return true;
+    return WentPending(result);
 }
 
 // The sink sees chunks of at most chunkSize bytes, and a stop between any two.
