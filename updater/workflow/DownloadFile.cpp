@@ -27,6 +27,20 @@ const wchar_t kRequestHeaders[] =
 
 // The dialog's thread paints each label update and notice: a few a second are enough.
 constexpr DWORD kLabelRefreshMs = 250;  // four times a second
+
+// Lets updates of one kind through at most once a refresh, the first at once.
+class Refresh {
+public:
+    bool Due(DWORD tick) const { return !m_started || tick - m_last >= kLabelRefreshMs; }
+    void Done(DWORD tick) {
+        m_started = true;
+        m_last = tick;
+    }
+
+private:
+    bool m_started = false;
+    DWORD m_last = 0;
+};
 // Reads take what WinINet holds up to this much: on a fast link few calls and few writes, each
 // large, carry the body, and the next read fills a second buffer while one is written. (Far
 // above the 16 KB reads of old, which held a fast link back; each read that waits costs a
@@ -135,9 +149,8 @@ public:
     void Notify(int percent) {
         if (percent == m_lastNotice) return;
         const DWORD tick = GetTickCount();
-        if (percent != 100 && m_lastNotice >= 0 && tick - m_lastNoticeTick < kLabelRefreshMs)
-            return;
-        m_lastNoticeTick = tick;
+        if (percent != 100 && !m_notices.Due(tick)) return;
+        m_notices.Done(tick);
         m_lastNotice = percent;
         PostMessageW(m_notify, WM_DOWNLOAD_PROGRESS, static_cast<WPARAM>(percent), 0);
     }
@@ -181,15 +194,14 @@ private:
 
     void ShowFigures(const DownloadFigures& figures, bool now = false) {
         const DWORD tick = GetTickCount();
-        if (!now && m_shownOnce && tick - m_lastShown < kLabelRefreshMs) {
+        if (!now && !m_labels.Due(tick)) {
             m_pending = figures;
             return;
         }
         SetDlgItemTextW(m_notify, IDC_FILE_SIZE, ToWide(figures.sizeLabel).c_str());
         SetDlgItemTextW(m_notify, IDC_SPEED, ToWide(figures.speedLabel).c_str());
         SetDlgItemTextW(m_notify, IDC_PERCENT, ToWide(figures.percentLabel).c_str());
-        m_shownOnce = true;
-        m_lastShown = tick;
+        m_labels.Done(tick);
         m_pending.reset();
     }
 
@@ -202,9 +214,8 @@ private:
     ProgramImageProof m_image;
     bool m_hasLength = false;
     int m_lastNotice = -1;
-    DWORD m_lastNoticeTick = 0;
-    bool m_shownOnce = false;
-    DWORD m_lastShown = 0;
+    Refresh m_notices;
+    Refresh m_labels;
     std::optional<DownloadFigures> m_pending;
     const std::optional<ExpectedFile>& m_expected;
     // Taken as the chunks arrive, not in a second pass; only for a signed release.
