@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -85,15 +86,28 @@ void Publish(const fs::path& folder, const fs::path& program, const std::string&
     fs::rename(folder / (name + ".part"), folder / name);
 }
 
-int Connect(int port) {
-    const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+namespace {
+// A new socket of `type` connected (or, non-blocking, connecting) to 127.0.0.1:port, or -1.
+int ConnectSocket(int port, int type) {
+    const int sock = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return sock;
+    if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ||
+        ((type & SOCK_NONBLOCK) && errno == EINPROGRESS))
+        return sock;
     ::close(sock);
     return -1;
+}
+}  // namespace
+
+int Connect(int port) {
+    return ConnectSocket(port, SOCK_STREAM);
+}
+
+int StartConnecting(int port) {
+    return ConnectSocket(port, SOCK_STREAM | SOCK_NONBLOCK);
 }
 
 Response Exchange(int port, const std::string& request, int timeoutMs) {

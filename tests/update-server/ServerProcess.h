@@ -52,6 +52,8 @@ struct Response {
 
 // A connected socket to 127.0.0.1:port, or -1.
 int Connect(int port);
+// A non-blocking socket whose connection to 127.0.0.1:port has been asked for, or -1.
+int StartConnecting(int port);
 // Sends `request` as it is and reads until the server closes (at most `timeoutMs`).
 Response Exchange(int port, const std::string& request, int timeoutMs = 5000);
 // Reads from `sock` until it closes or `timeoutMs` pass; false on the time running out.

@@ -3,7 +3,6 @@
 // it serves, and a clean stop.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -637,15 +636,7 @@ TEST(Descriptors, ABurstOfClientsWaitsInTheQueue) {
     const int burst = std::clamp(systemQueue, 1, 400);
     ::kill(server.Pid(), SIGSTOP);
     std::vector<pollfd> clients;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(server.Port()));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (int i = 0; i < burst; ++i) {
-        const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        ::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        clients.push_back({sock, POLLOUT, 0});
-    }
+    for (int i = 0; i < burst; ++i) clients.push_back({StartConnecting(server.Port()), POLLOUT, 0});
     usleep(300000);
     ::poll(clients.data(), clients.size(), 0);
     ::kill(server.Pid(), SIGCONT);
