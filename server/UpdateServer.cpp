@@ -99,13 +99,25 @@ int BoundPort(evhttp_bound_socket* bound) {
     return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
+// The library turns a connection's reading and writing off and on around each reply. With the
+// change list, epoll is told only the net change of each turn of the loop: two calls per request
+// instead of four. The list goes wrong only for descriptors shared by dup(), which the server
+// never makes.
+event_base* NewEventBase() {
+    event_config* config = event_config_new();
+    event_config_set_flag(config, EVENT_BASE_FLAG_EPOLL_USE_CHANGELIST);
+    event_base* base = event_base_new_with_config(config);
+    event_config_free(config);
+    return base;
+}
+
 }  // namespace
 
 UpdateServer::UpdateServer(ServerOptions options, ReleaseFolder& folder, ReleaseCatalog& catalog,
                            FolderLook looked)
     : m_options(std::move(options)),
       m_catalog(catalog),
-      m_base(event_base_new()),
+      m_base(NewEventBase()),
       m_http(evhttp_new(m_base)),
       m_watch(std::make_unique<FolderWatch>(m_base, m_options.poll, folder, catalog,
                                             std::move(looked), Report)) {
