@@ -123,8 +123,7 @@ void ImageButton::DrawCaption(HDC dc, const std::wstring& caption, RECT rect) co
     if (m_pressed && !m_checkMode) OffsetRect(&rect, 1, 1);
     const RECT available = rect;
     DrawTextW(dc, caption.c_str(), -1, &rect, kCaptionFormat | DT_CALCRECT);
-    OffsetRect(&rect, (Width(available) - Width(rect)) / 2,
-               (Height(available) - Height(rect)) / 2);
+    OffsetRect(&rect, (Width(available) - Width(rect)) / 2, (Height(available) - Height(rect)) / 2);
     SetBkMode(dc, TRANSPARENT);
     if (m_disabled) {
         // Embossed: the highlight one pixel right and down, the shadow on top of it.
@@ -219,9 +218,9 @@ HICON ImageButton::MakeGrayIcon(HICON icon) const {
                 for (int x = 0; x < width; ++x) {
                     const COLORREF pixel = GetPixel(target, x, y);
                     if (pixel == RGB(0, 0, 0)) continue;  // black stays black
-                    const auto level = static_cast<BYTE>(static_cast<int>(
-                        GetGValue(pixel) * 0.587 + GetBValue(pixel) * 0.114 +
-                        GetRValue(pixel) * 0.299));
+                    const auto level = static_cast<BYTE>(
+                        static_cast<int>(GetGValue(pixel) * 0.587 + GetBValue(pixel) * 0.114 +
+                                         GetRValue(pixel) * 0.299));
                     SetPixel(target, x, y, RGB(level, level, level));
                 }
             SelectObject(source, oldSource);

@@ -158,9 +158,9 @@ TOOLINFOW LinkLabel::ToolInfo(const std::wstring& text) const {
 // The tip follows the mouse by subclassing the label itself (TTF_SUBCLASS): a modal dialog's
 // message loop is the system's, and relays nothing to it.
 void LinkLabel::CreateToolTip() {
-    m_tipTarget = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, 0, CW_USEDEFAULT, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
+    m_tipTarget =
+        CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, m_hWnd, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!m_tipTarget) return;
     const std::wstring text = ToWide(m_strTarget);
     TOOLINFOW tool = ToolInfo(text);

@@ -29,8 +29,9 @@ const Reason kReasons[] = {
     {27, "The filename association is\nincomplete or invalid."},
     {28, "The DDE transaction could not\nbe completed because the request timed out."},
     {29, "The DDE transaction failed."},
-    {30, "The DDE transaction could not\nbe completed because other DDE transactions\nwere "
-         "being processed."},
+    {30,
+     "The DDE transaction could not\nbe completed because other DDE transactions\nwere "
+     "being processed."},
     {31, "There is no application associated\nwith the given filename extension."},
     {32, "The specified dynamic-link library was not found."},
 };
@@ -45,7 +46,8 @@ std::wstring CutAtPlaceholder(const std::wstring& command) {
 }  // namespace
 
 int ShellOpenTarget(const std::wstring& target, int show) {
-    const HINSTANCE result = ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, show);
+    const HINSTANCE result =
+        ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, show);
     return static_cast<int>(reinterpret_cast<INT_PTR>(result));
 }
 
@@ -76,8 +78,8 @@ int StartCommand(const std::wstring& commandLine, int show) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(show);
     PROCESS_INFORMATION process{};
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &process)) {
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process)) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
         return kStarted;

@@ -32,16 +32,17 @@ HWND CreateMainWindow(HINSTANCE instance, const std::wstring& text) {
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = L"QorvelDemoProgram";
     RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, windowClass.lpszClassName, kEdition, WS_OVERLAPPEDWINDOW,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, 360, 160, nullptr, nullptr,
-                                  instance, nullptr);
+    HWND window =
+        CreateWindowExW(0, windowClass.lpszClassName, kEdition, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                        CW_USEDEFAULT, 360, 160, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return nullptr;
     RECT client{};
     GetClientRect(window, &client);
     HWND label = CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_CENTER, 0,
                                  client.bottom / 2 - 12, client.right, 24, window, nullptr,
                                  instance, nullptr);
-    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), TRUE);
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+                 TRUE);
     return window;
 }
 

@@ -47,8 +47,8 @@ std::vector<std::wstring> Lines(const std::wstring& text) {
 
 void Print(const std::wstring& line) {
     const std::wstring withEnd = line + L"\n";
-    const int size = WideCharToMultiByte(CP_UTF8, 0, withEnd.data(), static_cast<int>(withEnd.size()),
-                                         nullptr, 0, nullptr, nullptr);
+    const int size = WideCharToMultiByte(
+        CP_UTF8, 0, withEnd.data(), static_cast<int>(withEnd.size()), nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, withEnd.data(), static_cast<int>(withEnd.size()), bytes.data(),
                         size, nullptr, nullptr);
@@ -73,7 +73,8 @@ int wmain(int argc, wchar_t** argv) {
             const std::vector<std::wstring> lines = Lines(TextOf(found.log));
             // The panel is emptied at the start of a run: then every line is new.
             size_t same = 0;
-            while (same < lines.size() && same < printed.size() && lines[same] == printed[same]) ++same;
+            while (same < lines.size() && same < printed.size() && lines[same] == printed[same])
+                ++same;
             if (same < printed.size()) same = 0;
             for (size_t i = same; i < lines.size(); ++i) Print(lines[i]);
             if (!lines.empty() || printed.empty()) printed = lines;

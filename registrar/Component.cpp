@@ -42,9 +42,8 @@ int RegisterComponent() {
     HMODULE library = LoadLibraryFromPath(folder + L"\\Mervax.dll");
     if (library == nullptr) return 0;
 
-    const auto registerServer =
-        reinterpret_cast<RegisterServerFunction>(
-            reinterpret_cast<void (*)()>(GetProcAddress(library, "DllRegisterServer")));
+    const auto registerServer = reinterpret_cast<RegisterServerFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, "DllRegisterServer")));
     if (registerServer == nullptr) {
         // The library stays loaded until the process ends.
         ShowNotice(kRegistrationFailedText);

@@ -26,8 +26,8 @@ std::string CutShort(const std::filesystem::path& program, std::uintmax_t fileSi
     const PeEnd end = ProgramEnd(program);
     if (!end.error.empty()) return end.error;
     if (end.bytes <= fileSize) return {};
-    return "is cut short: its contents reach byte " + std::to_string(end.bytes) + ", the file has " +
-           std::to_string(fileSize);
+    return "is cut short: its contents reach byte " + std::to_string(end.bytes) +
+           ", the file has " + std::to_string(fileSize);
 }
 
 }  // namespace
@@ -39,7 +39,8 @@ FileVersion ReadFileVersion(const std::filesystem::path& program) {
     LIEF::Logger::disable();
     try {
         if (!LIEF::PE::is_pe(program.string())) return {{}, "not a Windows program (PE file)"};
-        if (const std::string cut = CutShort(program, std::filesystem::file_size(program)); !cut.empty())
+        if (const std::string cut = CutShort(program, std::filesystem::file_size(program));
+            !cut.empty())
             return {{}, cut};
         const std::unique_ptr<LIEF::PE::Binary> binary = LIEF::PE::Parser::parse(program.string());
         if (!binary) return {{}, "cannot be read as a Windows program"};
@@ -47,7 +48,8 @@ FileVersion ReadFileVersion(const std::filesystem::path& program) {
         const LIEF::PE::ResourcesManager resources = binary->resources_manager();
         if (!resources.has_version()) return {{}, "has no version resource"};
         const LIEF::PE::ResourceVersion version = resources.version();
-        if (!version.has_fixed_file_info()) return {{}, "its version resource has no fixed file version"};
+        if (!version.has_fixed_file_info())
+            return {{}, "its version resource has no fixed file version"};
         const LIEF::PE::ResourceFixedFileInfo& fixed = version.fixed_file_info();
         return {JoinVersion(fixed.file_version_MS(), fixed.file_version_LS()), {}};
     } catch (const std::exception& failure) {

@@ -32,8 +32,9 @@ struct DigestContext {
 
 std::string DecodeBase64(const std::string& text) {
     std::vector<unsigned char> bytes(text.size() / 4 * 3 + 3);
-    const int length = EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(text.data()),
-                                       static_cast<int>(text.size()));
+    const int length =
+        EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                        static_cast<int>(text.size()));
     if (length < 0) return {};
     size_t padding = 0;
     for (size_t i = text.size(); i > 0 && text[i - 1] == '=' && padding < 2; --i) ++padding;
@@ -70,7 +71,9 @@ std::string FileSha256(const std::filesystem::path& file) {
     return hex;
 }
 
-ReleaseKey::~ReleaseKey() { EVP_PKEY_free(m_key); }
+ReleaseKey::~ReleaseKey() {
+    EVP_PKEY_free(m_key);
+}
 
 std::unique_ptr<ReleaseKey> ReleaseKey::Generate(const std::filesystem::path& file,
                                                  std::string& error) {
@@ -89,8 +92,8 @@ std::unique_ptr<ReleaseKey> ReleaseKey::Generate(const std::filesystem::path& fi
     }
     FILE* out = ::fdopen(fd, "w");
     if (out == nullptr) ::close(fd);
-    const bool written = out != nullptr &&
-                         PEM_write_PrivateKey(out, made, nullptr, nullptr, 0, nullptr, nullptr) == 1;
+    const bool written = out != nullptr && PEM_write_PrivateKey(out, made, nullptr, nullptr, 0,
+                                                                nullptr, nullptr) == 1;
     if (out == nullptr || std::fclose(out) != 0 || !written) {
         error = "cannot write " + file.string();
         std::filesystem::remove(file);
@@ -99,7 +102,8 @@ std::unique_ptr<ReleaseKey> ReleaseKey::Generate(const std::filesystem::path& fi
     return key;
 }
 
-std::unique_ptr<ReleaseKey> ReleaseKey::Load(const std::filesystem::path& file, std::string& error) {
+std::unique_ptr<ReleaseKey> ReleaseKey::Load(const std::filesystem::path& file,
+                                             std::string& error) {
     FILE* in = std::fopen(file.c_str(), "r");
     if (in == nullptr) {
         error = "cannot read the signing key " + file.string();
@@ -163,11 +167,11 @@ bool ReleaseKey::Verifies(std::string_view bytes, const std::string& signature) 
     const int length = i2d_ECDSA_SIG(parts, &der);
     ECDSA_SIG_free(parts);
     DigestContext verifying;
-    const bool ok = length > 0 &&
-                    EVP_DigestVerifyInit(verifying.ctx, nullptr, EVP_sha256(), nullptr, m_key) == 1 &&
-                    EVP_DigestVerify(verifying.ctx, der, static_cast<size_t>(length),
-                                     reinterpret_cast<const unsigned char*>(bytes.data()),
-                                     bytes.size()) == 1;
+    const bool ok =
+        length > 0 &&
+        EVP_DigestVerifyInit(verifying.ctx, nullptr, EVP_sha256(), nullptr, m_key) == 1 &&
+        EVP_DigestVerify(verifying.ctx, der, static_cast<size_t>(length),
+                         reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) == 1;
     OPENSSL_free(der);
     return ok;
 }

@@ -18,7 +18,8 @@ public:
     ReleaseKey& operator=(const ReleaseKey&) = delete;
 
     // A new key written to `file` (PEM, mode 0600; an existing file is never overwritten).
-    static std::unique_ptr<ReleaseKey> Generate(const std::filesystem::path& file, std::string& error);
+    static std::unique_ptr<ReleaseKey> Generate(const std::filesystem::path& file,
+                                                std::string& error);
     static std::unique_ptr<ReleaseKey> Load(const std::filesystem::path& file, std::string& error);
 
     // Base64 of the raw 64-byte X||Y: the form updaters are built with.

@@ -64,7 +64,8 @@ bool ParseReleaseSettings(const std::string& text, ReleaseSettings& settings, st
         else
             Apply(Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)), settings, problem);
         if (!problem.empty()) {
-            error = std::string(kSettingsFileName) + " line " + std::to_string(number) + ": " + problem;
+            error =
+                std::string(kSettingsFileName) + " line " + std::to_string(number) + ": " + problem;
             return false;
         }
     }

@@ -9,8 +9,8 @@ namespace {
 std::string NotesPage(const Release& release) {
     std::string page =
         "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
-        "<title>Qorvel " + release.version + "</title>\n</head>\n<body>\n<h1>Qorvel " +
-        release.version + "</h1>\n";
+        "<title>Qorvel " +
+        release.version + "</title>\n</head>\n<body>\n<h1>Qorvel " + release.version + "</h1>\n";
     page += release.notesHtml.empty() ? "<p>-</p>\n" : release.notesHtml;
     if (!page.ends_with('\n')) page += '\n';
     return page + "</body>\n</html>\n";

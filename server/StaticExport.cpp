@@ -37,19 +37,30 @@ std::string NginxServerBlock(const fs::path& siteRoot, const std::string& listen
     const std::string text = "        types { } default_type \"text/plain; charset=us-ascii\";\n";
     return "# Written by update-server export: serves the exported update site.\n"
            "server {\n"
-           "    listen " + listen + ";\n"
-           "    root " + siteRoot.string() + ";\n"
+           "    listen " +
+           listen +
+           ";\n"
+           "    root " +
+           siteRoot.string() +
+           ";\n"
            "    gzip off;\n"
-           "    location = /freeUpdate/isweb.asp {\n" + text + noCache + "    }\n"
-           "    location = /freeUpdate/update.asp {\n" + text + noCache +
+           "    location = /freeUpdate/isweb.asp {\n" +
+           text + noCache +
+           "    }\n"
+           "    location = /freeUpdate/update.asp {\n" +
+           text + noCache +
            "        if ($arg_action = Auto) { rewrite ^ /freeUpdate/update.asp-Auto last; }\n"
            "        if ($arg_action = Hand) { rewrite ^ /freeUpdate/update.asp-Hand last; }\n"
            "        return 400;\n"
            "    }\n"
            "    location ~ ^/freeUpdate/update\\.asp-(Auto|Hand)$ {\n"
-           "        internal;\n" + text + noCache + "    }\n"
+           "        internal;\n" +
+           text + noCache +
+           "    }\n"
            "    location = /freeUpdate/log.asp {\n"
-           "        types { } default_type \"text/html; charset=utf-8\";\n" + noCache + "    }\n"
+           "        types { } default_type \"text/html; charset=utf-8\";\n" +
+           noCache +
+           "    }\n"
            "    # Installed updaters write what they receive: the program is never compressed.\n"
            "    location /download/ {\n"
            "        types { } default_type application/octet-stream;\n"

@@ -7,8 +7,8 @@ namespace vendor {
 namespace {
 
 bool IsUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
 }
 
 bool MayStandInAddress(unsigned char c) {
@@ -56,8 +56,12 @@ bool IsPublicBaseUrl(std::string_view url) {
     return true;
 }
 
-std::string EncodePathSegment(std::string_view segment) { return Encode(segment, IsUnreserved); }
+std::string EncodePathSegment(std::string_view segment) {
+    return Encode(segment, IsUnreserved);
+}
 
-std::string EncodeAddress(std::string_view url) { return Encode(url, MayStandInAddress); }
+std::string EncodeAddress(std::string_view url) {
+    return Encode(url, MayStandInAddress);
+}
 
 }  // namespace vendor

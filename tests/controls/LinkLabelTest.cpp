@@ -87,8 +87,8 @@ TEST_F(Link, PreparesTheControlWhenBound) {
     tool.cbSize = sizeof(tool);
     tool.hwnd = m_window;
     tool.uId = 1;
-    ASSERT_TRUE(SendMessageW(m_link.GetToolTip(), TTM_GETTOOLINFOW, 0,
-                             reinterpret_cast<LPARAM>(&tool)));
+    ASSERT_TRUE(
+        SendMessageW(m_link.GetToolTip(), TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool)));
     EXPECT_TRUE(tool.uFlags & TTF_SUBCLASS);
 }
 

@@ -16,8 +16,8 @@ const wchar_t kHandlerType[] = L"QorvelTest.LinkHandler";
 
 void SetDefault(const std::wstring& key, const std::wstring& value) {
     HKEY opened = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                              nullptr, &opened, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &opened, nullptr),
               ERROR_SUCCESS);
     RegSetValueExW(opened, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
@@ -71,7 +71,8 @@ TEST_F(HtmHandler, TheTargetBecomesOneQuotedArgumentOfTheRegisteredCommand) {
         const wchar_t* expected;  // empty: refused
     };
     const Case cases[] = {
-        {L"\"C:\\b\\browse.exe\" \"%1\"", "http://h/a b", L"\"C:\\b\\browse.exe\"  \"http://h/a b\""},
+        {L"\"C:\\b\\browse.exe\" \"%1\"", "http://h/a b",
+         L"\"C:\\b\\browse.exe\"  \"http://h/a b\""},
         {L"browse.exe %1 -new", "http://h/x", L"browse.exe  \"http://h/x\""},
         {L"\"浏览 器.exe\" -nohome", "http://h/", L"\"浏览 器.exe\" -nohome \"http://h/\""},
         {L"browse.exe \"%1\"", "http://h/\" -evil", L""},
@@ -93,7 +94,8 @@ TEST_F(HtmHandler, AShellAnsweringExactly32RunsTheHtmCommandAndCountsAsOpened) {
                  reinterpret_cast<LPARAM>(window));
     EXPECT_TRUE(link.IsVisited());
     const std::wstring recorded = Recorded();
-    EXPECT_EQ(recorded, L"\"" + m_recorder + L"\"  \"http://127.0.0.1:9/freeUpdate/log.asp?a=1 b\"");
+    EXPECT_EQ(recorded,
+              L"\"" + m_recorder + L"\"  \"http://127.0.0.1:9/freeUpdate/log.asp?a=1 b\"");
 }
 
 TEST(StartCommand, AnswersAsWinExecDoes) {

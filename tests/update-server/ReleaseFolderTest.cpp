@@ -18,7 +18,8 @@ TEST(ReleaseFolder, VersionIsTheFixedFileVersionOrSaysWhyNot) {
     WriteBytes(folder.Path() / "symbols cut.exe", whole.substr(0, whole.size() - 6000));
     // A certificate table said to lie past the end of the file.
     std::string signedOne = whole;
-    const uint32_t pe = static_cast<unsigned char>(whole[0x3C]) | static_cast<unsigned char>(whole[0x3D]) << 8;
+    const uint32_t pe =
+        static_cast<unsigned char>(whole[0x3C]) | static_cast<unsigned char>(whole[0x3D]) << 8;
     const size_t certificate = pe + 24 + 112 + 8 * 4;  // PE32+ data directory 4
     const uint32_t at = static_cast<uint32_t>(whole.size()), size = 1024;
     for (int i = 0; i < 4; ++i) {
@@ -86,26 +87,36 @@ TEST(ReleaseFolder, AFolderThatCannotBeServedStopsTheStartWithAClearError) {
         std::vector<std::string> options;
         std::string error;
     } cases[] = {
-        {"no settings", [](const fs::path& f) { fs::create_directories(f); }, {},
+        {"no settings",
+         [](const fs::path& f) { fs::create_directories(f); },
+         {},
          "release.ini cannot be read"},
         {"no program",
          [](const fs::path& f) {
              WriteRelease(f, Fixture("v2_0_1_5.exe"));
              fs::remove(f / "Tanvik体验版.exe");
          },
-         {}, "is missing"},
+         {},
+         "is missing"},
         {"not PE",
          [](const fs::path& f) {
              WriteRelease(f, Fixture("v2_0_1_5.exe"));
              WriteBytes(f / "Tanvik体验版.exe", "not a program");
          },
-         {}, "not a Windows program"},
-        {"no version", [](const fs::path& f) { WriteRelease(f, Fixture("unversioned.exe")); }, {},
+         {},
+         "not a Windows program"},
+        {"no version",
+         [](const fs::path& f) { WriteRelease(f, Fixture("unversioned.exe")); },
+         {},
          "no version"},
-        {"bad public address", [](const fs::path& f) { WriteRelease(f, Fixture("v2_0_1_5.exe")); },
-         {"--public-url", "http://host/a#b/"}, "--public-url"},
-        {"port taken", [](const fs::path& f) { WriteRelease(f, Fixture("v2_0_1_5.exe")); },
-         {"--listen", "127.0.0.1:" + std::to_string(holder.Port())}, "cannot listen"},
+        {"bad public address",
+         [](const fs::path& f) { WriteRelease(f, Fixture("v2_0_1_5.exe")); },
+         {"--public-url", "http://host/a#b/"},
+         "--public-url"},
+        {"port taken",
+         [](const fs::path& f) { WriteRelease(f, Fixture("v2_0_1_5.exe")); },
+         {"--listen", "127.0.0.1:" + std::to_string(holder.Port())},
+         "cannot listen"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

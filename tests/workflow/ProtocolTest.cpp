@@ -61,9 +61,9 @@ TEST(Versions, PartsCompareAsNumbersFromTheLeft) {
         {"", "2.0", false},
         {"1.0", "", false},
         {"1.007", "1.7", false},  // leading zeros do not count
-        {"1. 2", "1.3", true},     // leading blanks are skipped
-        {"1.2x", "1.3", true},     // only the leading digits count
-        {"1.x", "1.0", false},     // no digits: 0
+        {"1. 2", "1.3", true},    // leading blanks are skipped
+        {"1.2x", "1.3", true},    // only the leading digits count
+        {"1.x", "1.0", false},    // no digits: 0
         {"1.999999999999999999999999999998", "1.999999999999999999999999999999", true},
         {"1.999999999999999999999999999999", "1.1000000000000000000000000000000", true},
     };

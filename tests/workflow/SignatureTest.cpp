@@ -55,23 +55,25 @@ TEST(SignedRecord, OnlyTheFieldsInTheirOrderEachOnce) {
     const std::string sig = kSignature.substr(4);
     const std::string head = "#2.0.1.5#http://h/new.exe#";
     const std::string refused[] = {
-        head,                                                      // unsigned
-        "#2.0.1.5#http://h/new.exe",                               // two fields only
-        head + "size=15;sha256=" + digest + ";sig=" + sig,         // reordered
+        head,                                                                     // unsigned
+        "#2.0.1.5#http://h/new.exe",                                              // two fields only
+        head + "size=15;sha256=" + digest + ";sig=" + sig,                        // reordered
         head + "sha256=" + digest + ";sha256=" + digest + ";size=15;sig=" + sig,  // twice
         head + "sha256=" + digest + ";size=15;sig=" + sig + ";size=15",           // after sig
         head + "sha256=" + digest + ";size=15;sig=" + sig + " ",
-        head + "sha256=" + digest + ";size=15",                    // no sig
-        head + "sha256=" + digest.substr(1) + ";size=15;sig=" + sig,            // short digest
-        head + "sha256=86E25A968B643C4480C219F5281F3C49386815E2583F8BCA77DDE8BB5A442F0E;size=15;sig=" + sig,
-        head + "sha256=" + digest + ";size=015;sig=" + sig,        // not a plain decimal
+        head + "sha256=" + digest + ";size=15",                       // no sig
+        head + "sha256=" + digest.substr(1) + ";size=15;sig=" + sig,  // short digest
+        head +
+            "sha256=86E25A968B643C4480C219F5281F3C49386815E2583F8BCA77DDE8BB5A442F0E;size=15;sig=" +
+            sig,
+        head + "sha256=" + digest + ";size=015;sig=" + sig,  // not a plain decimal
         head + "sha256=" + digest + ";size=+15;sig=" + sig,
         head + "sha256=" + digest + ";size=;sig=" + sig,
-        head + "sha256=" + digest + ";size=99999999999999999999;sig=" + sig,   // past 64 bits
-        head + "sha256=" + digest + ";size=15;sig=" + sig.substr(4),           // short sig
-        head + "sha256=" + digest + ";size=15;sig=" + sig.substr(0, 86) + "A=",  // bad padding
-        head + "sha256=" + digest + ";size=15;sig=" + sig.substr(0, 85) + "B==", // stray bits
-        head + "sha256=" + digest + ";size=15;sig=" + sig + sig,   // oversized
+        head + "sha256=" + digest + ";size=99999999999999999999;sig=" + sig,      // past 64 bits
+        head + "sha256=" + digest + ";size=15;sig=" + sig.substr(4),              // short sig
+        head + "sha256=" + digest + ";size=15;sig=" + sig.substr(0, 86) + "A=",   // bad padding
+        head + "sha256=" + digest + ";size=15;sig=" + sig.substr(0, 85) + "B==",  // stray bits
+        head + "sha256=" + digest + ";size=15;sig=" + sig + sig,                  // oversized
     };
     for (const std::string& reply : refused) {
         SignedRecord record;

@@ -16,7 +16,8 @@ std::vector<std::string_view> PartNumbers(std::string_view text) {
     size_t start = 0;
     for (;;) {
         const size_t dot = text.find('.', start);
-        std::string_view part = text.substr(start, dot == std::string_view::npos ? dot : dot - start);
+        std::string_view part =
+            text.substr(start, dot == std::string_view::npos ? dot : dot - start);
         size_t at = 0;
         while (at < part.size() && IsBlank(part[at])) ++at;
         size_t digits = at;
