@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -63,6 +64,14 @@ bool HoldsCopies(const fs::path& store) {
     for (const auto& entry : fs::recursive_directory_iterator(store / "copies", none))
         if (entry.is_regular_file()) return true;
     return false;
+}
+
+// The port of the metrics page, which the server says once it listens.
+int MetricsPort(const ServerProcess& server) {
+    const std::string said = server.Errors();
+    const std::string intro = "metrics at http://127.0.0.1:";
+    const size_t at = said.find(intro);
+    return at == std::string::npos ? 0 : std::atoi(said.c_str() + at + intro.size());
 }
 
 bool IsAscii(const std::string& text) {
@@ -650,6 +659,33 @@ TEST(Descriptors, ABurstOfClientsWaitsInTheQueue) {
     for (const pollfd& client : clients) ::close(client.fd);
 }
 
+// Connections that end and begin at the same moment, on both listeners, so that a descriptor
+// just closed is soon the number of a new connection: every one is answered, and the event
+// library has nothing to complain of.
+TEST(Descriptors, ConnectionsEndingAndBeginningAtOnceAreAllAnswered) {
+    OwnRelease own;
+    ServerProcess server(own.Arguments({"--metrics-listen", "127.0.0.1:0"}));
+    ASSERT_TRUE(server.WaitUntilListening()) << server.Errors();
+    const int ports[] = {server.Port(), MetricsPort(server)};
+    ASSERT_NE(ports[1], 0) << server.Errors();
+    constexpr int kClients = 4, kRounds = 150;
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int client = 0; client < kClients; ++client)
+        clients.emplace_back([&, client] {
+            for (int round = 0; round < kRounds; ++round) {
+                const bool metrics = (client + round) % 2;
+                const Response reply =
+                    Get(ports[metrics], metrics ? "/metrics" : "/freeUpdate/isweb.asp");
+                answered += reply.status == 200;
+            }
+        });
+    for (std::thread& client : clients) client.join();
+    EXPECT_EQ(answered, kClients * kRounds);
+    EXPECT_EQ(server.Stop(), 0);
+    EXPECT_EQ(server.Errors().find("[warn]"), std::string::npos) << server.Errors();
+}
+
 // What a vendor watches: the access log in nginx's combined format, and the metrics page. A
 // download cut by its client is logged with the bytes sent, and not counted as completed.
 TEST(Watching, TheAccessLogAndTheMetricsPageTellWhatWasServed) {
@@ -658,11 +694,8 @@ TEST(Watching, TheAccessLogAndTheMetricsPageTellWhatWasServed) {
     ServerProcess server(
         own.Arguments({"--access-log", log.string(), "--metrics-listen", "127.0.0.1:0"}));
     ASSERT_TRUE(server.WaitUntilListening()) << server.Errors();
-    const std::string said = server.Errors();
-    const size_t at = said.find("metrics at http://127.0.0.1:");
-    ASSERT_NE(at, std::string::npos) << said;
-    const int metricsPort =
-        std::atoi(said.c_str() + at + std::strlen("metrics at http://127.0.0.1:"));
+    const int metricsPort = MetricsPort(server);
+    ASSERT_NE(metricsPort, 0) << server.Errors();
     const std::string agent = "User-Agent: tester \"1\"\r\nReferer: http://a/\r\n";
     EXPECT_EQ(Get(server.Port(), "/freeUpdate/isweb.asp", agent).status, 200);
     EXPECT_EQ(Get(server.Port(), kProgramPath, agent).status, 200);
