@@ -322,13 +322,13 @@ bool Transfer::QueryAvailable(DWORD& available, HttpResult& result) {
     }
 }
 
+// Asks for up to `wanted` bytes into a buffer; the count lands in the state's piece. The read
+// is seen through by Await when it went pending.
 // InternetReadFileEx, not InternetReadFile: a read that goes pending writes its count into
 // the buffers' structure when it completes, and nothing overwrites it. (Wine's InternetReadFile
 // zeroes its count on the way out of a call that went pending, and the read may have completed
 // and written the count before that: a body then seemed to end half-way.) Not IRF_NO_WAIT:
 // Wine's reads with it lose the bytes they took from the network when they go pending.
-// Asks for up to `wanted` bytes into a buffer; the count lands in the state's piece. The read
-// is seen through by Await when it went pending.
 bool Transfer::StartRead(int buffer, DWORD wanted, DWORD held, Read& read, HttpResult& result) {
     INTERNET_BUFFERSA& piece = m_state->piece;
     piece = {};

@@ -41,6 +41,7 @@ private:
     bool m_started = false;
     DWORD m_last = 0;
 };
+
 // Reads take what WinINet holds up to this much: on a fast link few calls and few writes, each
 // large, carry the body, and the next read fills a second buffer while one is written. (Far
 // above the 16 KB reads of old, which held a fast link back; each read that waits costs a
