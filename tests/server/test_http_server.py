@@ -37,6 +37,7 @@ from urllib.parse import parse_qs, urlsplit
 SERVER_NAME = "qv-test-http-server"
 CONTROL_PREFIX = "/__"
 BEHAVIOURS = ("normal", "gzip", "chunked", "drop", "slow", "stall", "chunked_drop")
+RANGE_REPLIES = ("honest", "short", "long", "chunked_short", "other_file", "gzip")
 MAX_WAIT_SECONDS = 300  # any pause a script asks for is bounded
 FILE_PIECE_BYTES = 64 * 1024
 
@@ -93,6 +94,17 @@ class Script:
       ranges          true: "Range: bytes=N-" is answered 206 with the rest, unless an If-Range
                       names another validator than the reply's ETag or Last-Modified
       changing_etag   true: each reply has an ETag of its own ("try-1", "try-2", ...)
+      statuses        [status, ...]: reply n has statuses[n-1] instead of status, while there
+                      is one; 0 closes the connection without a reply
+      cut_each_reply  drop, stall: after_bytes counts from each reply's own first byte, so
+                      that every range request brings that many bytes
+      ignore_if_range true: with ranges, a Range is answered 206 whatever If-Range names
+      range_reply     how a 206 breaks the rules: honest (default); short (Content-Length and
+                      body 1000 bytes short); long (8 bytes "GARBAGE!" more, and announced);
+                      chunked_short (chunked, 1000 bytes short, properly ended); other_file
+                      (the rest of another file: every byte of the body inverted); gzip
+                      (Content-Encoding: gzip, the rest gzip-compressed)
+      range_etag      when given, the ETag a 206 carries instead of the reply's ("" for none)
     """
 
     def __init__(self, described, body=None, base_dir="."):
@@ -112,12 +124,19 @@ class Script:
             self.faulty_replies = max(0, int(described.get("faulty_replies", 0)))
             self.ranges = bool(described.get("ranges", False))
             self.changing_etag = bool(described.get("changing_etag", False))
+            self.statuses = [int(n) for n in described.get("statuses", [])]
+            self.cut_each_reply = bool(described.get("cut_each_reply", False))
+            self.ignore_if_range = bool(described.get("ignore_if_range", False))
+            self.range_reply = described.get("range_reply", "honest")
+            self.range_etag = described.get("range_etag")
         except (KeyError, TypeError, ValueError) as e:
             raise ScriptError(f"bad script: {e!r}") from e
         if not self.target.startswith("/") or self.target.startswith(CONTROL_PREFIX):
             raise ScriptError(f"bad target {self.target!r}")
         if self.behaviour not in BEHAVIOURS:
             raise ScriptError(f"unknown behaviour {self.behaviour!r}")
+        if self.range_reply not in RANGE_REPLIES:
+            raise ScriptError(f"unknown range_reply {self.range_reply!r}")
         if self.content_length not in ("exact", "absent") and not (
                 isinstance(self.content_length, int) and self.content_length >= 0):
             raise ScriptError(f"bad content_length {self.content_length!r}")
@@ -312,23 +331,52 @@ class Reply:
             start = int(asked[len("bytes="):-1])
         except ValueError:
             return None
-        if_range = self.handler.headers.get("If-Range")
+        if_range = None if self.script.ignore_if_range else self.handler.headers.get("If-Range")
         validators = [v for n, v in headers if n.lower() in ("etag", "last-modified")]
         if if_range is not None and if_range not in validators:
             return None
         return start if 0 <= start < length else None
 
+    def _status(self):
+        s = self.script
+        return s.statuses[self.number - 1] if self.number <= len(s.statuses) else s.status
+
+    def _partial(self, body, headers, start):
+        """The 206's body, headers and framing as the script has the server send them."""
+        s, whole = self.script, body.read_all()
+        length = len(whole)
+        headers.append(("Content-Range", f"bytes {start}-{length - 1}/{length}"))
+        if s.range_etag is not None:
+            headers[:] = [(n, v) for n, v in headers if n.lower() != "etag"]
+            if s.range_etag:
+                headers.append(("ETag", s.range_etag))
+        rest = whole[start:]
+        chunked = False
+        if s.range_reply in ("short", "chunked_short"):
+            rest, chunked = rest[:-1000], s.range_reply == "chunked_short"
+        elif s.range_reply == "long":
+            rest += b"GARBAGE!"
+        elif s.range_reply == "other_file":
+            rest = bytes(b ^ 0xFF for b in rest)
+        elif s.range_reply == "gzip":
+            rest = gzip.compress(rest, mtime=0)
+            headers.append(("Content-Encoding", "gzip"))
+        return Body(rest), chunked
+
     def send(self):
         s, h = self.script, self.handler
+        status = self._status()
+        if status == 0:
+            h.close_connection = True
+            return
         body = Body(gzip.compress(s.body.read_all(), mtime=0)) if s.behaviour == "gzip" else s.body
         length = len(body)
         headers = self._headers()
-        status = s.status
         start = self._range_start(headers, length) if status == 200 else None
+        chunked_range = False
         if start is not None:
             status, self.start = 206, start
-            headers.append(("Content-Range", f"bytes {start}-{length - 1}/{length}"))
-            body = Body(body.read_all()[start:])
+            body, chunked_range = self._partial(body, headers, start)
             length = len(body)
         h.send_response(status)
         for name, value in headers:
@@ -337,7 +385,7 @@ class Reply:
             h.send_header("Location", s.location)
         if s.behaviour == "gzip":
             h.send_header("Content-Encoding", "gzip")
-        if s.behaviour in ("chunked", "chunked_drop"):
+        if s.behaviour in ("chunked", "chunked_drop") or chunked_range:
             h.send_header("Transfer-Encoding", "chunked")
         elif s.content_length == "exact":
             h.send_header("Content-Length", str(length))
@@ -349,9 +397,11 @@ class Reply:
         if h.command == "HEAD":
             return
         behaviour = s.behaviour if self.faulty or s.behaviour not in ("drop", "stall") else "normal"
+        if chunked_range:
+            behaviour = "chunked"
         getattr(self, "_send_" + behaviour, self._send_normal)(body)
         # A body that does not match its framing leaves the connection unusable.
-        framed = s.behaviour == "chunked" or s.content_length in ("exact", length)
+        framed = behaviour == "chunked" or s.content_length in ("exact", length)
         if behaviour in ("drop", "stall", "chunked_drop") or not framed:
             h.close_connection = True
 
@@ -389,7 +439,7 @@ class Reply:
             self._write(piece)
 
     def _send_first_bytes(self, body):
-        left = self.script.after_bytes - self.start
+        left = self.script.after_bytes - (0 if self.script.cut_each_reply else self.start)
         for piece in body.pieces(FILE_PIECE_BYTES):
             if left <= 0:
                 break

@@ -112,6 +112,31 @@ const char* BehaviourName(Behaviour behaviour) {
     return "normal";
 }
 
+const char* RangeReplyName(RangeReply reply) {
+    switch (reply) {
+        case RangeReply::Short:
+            return "short";
+        case RangeReply::Long:
+            return "long";
+        case RangeReply::ChunkedShort:
+            return "chunked_short";
+        case RangeReply::OtherFile:
+            return "other_file";
+        case RangeReply::Gzip:
+            return "gzip";
+        case RangeReply::Honest:
+            break;
+    }
+    return "honest";
+}
+
+std::string RangeEtagJson(const Reply& reply) {
+    if (!reply.rangeEtag) return {};
+    std::string json = ",\"range_etag\":";
+    json += JsonString(reply.rangeEtag);
+    return json;
+}
+
 std::string ContentLengthJson(const Reply& reply) {
     switch (reply.contentLength) {
         case ContentLength::Absent:
@@ -126,7 +151,11 @@ std::string ContentLengthJson(const Reply& reply) {
 
 // The script without its body, which travels as the control request's own body.
 std::string ScriptJson(const std::string& target, const Reply& reply) {
-    std::string headers;
+    std::string headers, statuses;
+    for (const int status : reply.statuses) {
+        if (!statuses.empty()) statuses += ',';
+        statuses += std::to_string(status);
+    }
     for (const HttpHeader& header : reply.headers)
         headers += (headers.empty() ? "[" : ",[") + JsonString(header.name) + "," +
                    JsonString(header.value) + "]";
@@ -141,7 +170,11 @@ std::string ScriptJson(const std::string& target, const Reply& reply) {
            ",\"location\":" + JsonString(reply.location) +
            ",\"faulty_replies\":" + std::to_string(reply.faultyReplies) +
            ",\"ranges\":" + (reply.ranges ? "true" : "false") +
-           ",\"changing_etag\":" + (reply.changingEtag ? "true" : "false") + "}";
+           ",\"changing_etag\":" + (reply.changingEtag ? "true" : "false") + ",\"statuses\":[" +
+           statuses + "],\"cut_each_reply\":" + (reply.cutEachReply ? "true" : "false") +
+           ",\"ignore_if_range\":" + (reply.ignoreIfRange ? "true" : "false") +
+           ",\"range_reply\":\"" + RangeReplyName(reply.rangeReply) + "\"" + RangeEtagJson(reply) +
+           "}";
 }
 
 bool SameLetters(const std::string& a, const std::string& b) {

@@ -41,6 +41,16 @@ enum class Behaviour {
                        // last chunk never comes
 };
 
+// How a range request is answered 206: as it should be, or as a server that breaks the rules.
+enum class RangeReply {
+    Honest,
+    Short,         // Content-Length and body 1000 bytes short of the rest
+    Long,          // "GARBAGE!" after the rest, and announced
+    ChunkedShort,  // chunked, 1000 bytes short, its last chunk sent
+    OtherFile,     // the rest of another file (every byte inverted)
+    Gzip,          // Content-Encoding: gzip, the rest compressed
+};
+
 // One scripted reply, meant for designated initializers ({.status = 404, .body = "..."}).
 // Only the fields that a behaviour names are used by it.
 struct Reply {
@@ -61,6 +71,13 @@ struct Reply {
     bool ranges = false;        // "Range: bytes=N-" is answered 206 with the rest, unless If-Range
                                 // names another validator than the reply's ETag or Last-Modified
     bool changingEtag = false;  // each reply has an ETag of its own
+    std::vector<int> statuses{};  // reply n has statuses[n-1] instead of `status` while there is
+                                  // one; 0 closes the connection without a reply
+    bool cutEachReply = false;    // DropAfter, StallAfter: afterBytes counts from each reply's
+                                  // own first byte, so that every range brings that many
+    bool ignoreIfRange = false;   // with ranges, a Range is answered 206 whatever If-Range says
+    RangeReply rangeReply = RangeReply::Honest;
+    const char* rangeEtag = nullptr;  // the ETag a 206 carries instead ("" for none)
 };
 
 // A request the server received (control requests are not recorded).
