@@ -273,6 +273,7 @@ bool Transfer::ReadHead(HttpResponseInfo& head) const {
     head.lastModified = TextHeader(m_request, HTTP_QUERY_LAST_MODIFIED);
     head.date = TextHeader(m_request, HTTP_QUERY_DATE);
     head.contentRange = TextHeader(m_request, HTTP_QUERY_CONTENT_RANGE);
+    head.retryAfter = TextHeader(m_request, HTTP_QUERY_RETRY_AFTER);
     return true;
 }
 

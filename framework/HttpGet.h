@@ -18,6 +18,7 @@ struct HttpResponseInfo {
     std::wstring encoding;  // Content-Encoding, empty when none was given
     // As given, empty when absent: what a resumed request needs to know the body again.
     std::wstring etag, lastModified, date, contentRange;
+    std::wstring retryAfter;  // how long a busy server asks to be left alone
 };
 
 class HttpSink {
@@ -57,8 +58,9 @@ enum class HttpOutcome {
     SinkFailed,  // the sink could not take a chunk
     Stopped,
     TimedOut,
-    Slowed,  // a read ahead waited too long: the link has slowed (see `resumable`)
-    Failed,  // no connection, no such host, a failed read...
+    Slowed,       // a read ahead waited too long: the link has slowed (see `resumable`)
+    Failed,       // no connection, no such host, a failed read...
+    Unavailable,  // the server answered "not now" (a 5xx, 408 or 429) or sent no reply
 };
 
 // Redirects are followed here, not by WinINet (which follows any number, to any scheme): at

@@ -237,6 +237,82 @@ TEST(Resume, OnlyAStrongEtagOrAnOldEnoughDateNamesTheBody) {
     EXPECT_EQ(ResumeValidator(undated), L"") << "no Date to compare with";
 }
 
+// A 206 is spliced onto the part in hand only when everything in its head says it is the rest
+// of that very body.
+TEST(Resume, OnlyTheRestOfTheBodyInHandIsTakenFromA206) {
+    const std::wstring etag = L"\"v1\"", date = L"Mon, 01 Jan 2024 00:00:00 GMT";
+    struct Case {
+        const char* name;
+        std::wstring validator, contentRange;
+        bool hasLength;
+        uint64_t length;
+        std::wstring etag, lastModified, encoding;
+        bool rest;
+    };
+    const Case cases[] = {
+        {"the rest", etag, L"bytes 500-999/1000", true, 500, etag, L"", L"", true},
+        {"the rest, chunked", etag, L"bytes 500-999/1000", false, 0, etag, L"", L"", true},
+        {"the rest, identity", etag, L"bytes 500-999/1000", true, 500, etag, L"", L"identity",
+         true},
+        {"its own length short", etag, L"bytes 500-999/1000", true, 499, etag, L"", L"", false},
+        {"its own length long", etag, L"bytes 500-999/1000", true, 508, etag, L"", L"", false},
+        {"another ETag", etag, L"bytes 500-999/1000", true, 500, L"\"b\"", L"", L"", false},
+        {"a weak ETag", etag, L"bytes 500-999/1000", true, 500, L"W/\"v1\"", L"", L"", false},
+        {"no ETag", etag, L"bytes 500-999/1000", true, 500, L"", L"", L"", false},
+        {"gzip", etag, L"bytes 500-999/1000", true, 500, etag, L"", L"gzip", false},
+        {"from elsewhere", etag, L"bytes 400-999/1000", true, 600, etag, L"", L"", false},
+        {"not to the end", etag, L"bytes 500-998/1000", true, 499, etag, L"", L"", false},
+        {"another length", etag, L"bytes 500-1099/1100", true, 600, etag, L"", L"", false},
+        {"no Content-Range", etag, L"", true, 500, etag, L"", L"", false},
+        {"by date", date, L"bytes 500-999/1000", true, 500, L"", date, L"", true},
+        {"by date, no date given", date, L"bytes 500-999/1000", true, 500, L"", L"", L"", true},
+        {"by date, a weak ETag", date, L"bytes 500-999/1000", true, 500, L"W/\"x\"", date, L"",
+         true},
+        {"by date, another date", date, L"bytes 500-999/1000", true, 500, L"",
+         L"Tue, 02 Jan 2024 00:00:00 GMT", L"", false},
+        {"by date, a strong ETag", date, L"bytes 500-999/1000", true, 500, etag, date, L"", false},
+    };
+    for (const Case& c : cases) {
+        HttpResponseInfo reply;
+        reply.status = 206;
+        reply.contentRange = c.contentRange;
+        reply.hasLength = c.hasLength;
+        reply.length = c.length;
+        reply.etag = c.etag;
+        reply.lastModified = c.lastModified;
+        reply.encoding = c.encoding;
+        EXPECT_EQ(IsRestOfBody(reply, {500, 1000, c.validator}), c.rest) << c.name;
+    }
+}
+
+TEST(Resume, BusyServersAreAskedAgainAsLateAsTheyAskWithin) {
+    for (DWORD status : {0u, 408u, 429u, 500u, 502u, 503u, 504u})
+        EXPECT_TRUE(IsPassingFailure(status)) << status;
+    for (DWORD status : {200u, 206u, 301u, 400u, 403u, 404u, 410u, 416u})
+        EXPECT_FALSE(IsPassingFailure(status)) << status;
+    struct Case {
+        const wchar_t* retryAfter;
+        DWORD ms;
+    };
+    const Case cases[] = {
+        {L"7", 7000},
+        {L"0", 0},
+        {L"Mon, 07 Dec 2026 20:00:30 GMT", 30000},
+        {L"Mon, 07 Dec 2026 19:00:00 GMT", 0},  // already past
+        {L"99999999999999999999", 0},           // unreadable
+        {L"1000000", 86400000},                 // a day at most
+        {L"-5", 0},
+        {L"soon", 0},
+        {L"", 0},
+    };
+    for (const Case& c : cases) {
+        HttpResponseInfo reply;
+        reply.date = L"Mon, 07 Dec 2026 20:00:00 GMT";
+        reply.retryAfter = c.retryAfter;
+        EXPECT_EQ(RetryAfterMs(reply), c.ms) << c.retryAfter;
+    }
+}
+
 TEST(Resume, AContentRangeIsReadWholeOrNotAtAll) {
     struct Case {
         const wchar_t* text;

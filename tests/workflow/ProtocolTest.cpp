@@ -77,9 +77,8 @@ TEST(Figures, PercentagesAndLabelsFollowTheChunks) {
     std::vector<int> percents;
     DownloadFigures last;
     for (DWORD chunk : {4000u, 4000u, 2000u}) {
-        last = meter.AddChunk(chunk);
+        last = meter.AddChunk(chunk, 500);
         percents.push_back(last.percent);
-        meter.ChunkHandled(0, 500);
     }
     EXPECT_EQ(percents, (std::vector<int>{40, 80, 100}));
     EXPECT_EQ(last.sizeLabel.Bytes(), "9KB");
@@ -87,14 +86,23 @@ TEST(Figures, PercentagesAndLabelsFollowTheChunks) {
     EXPECT_EQ(last.speedLabel.Bytes(), "19.5KB");  // 10,000 bytes over 0.5 s
 
     DownloadMeter first(1 << 20);
-    EXPECT_EQ(first.AddChunk(16384).speedLabel.Bytes(), "1600.0KB");  // over the fixed 10 ms
+    EXPECT_EQ(first.AddChunk(16384, 3).speedLabel.Bytes(), "1600.0KB");  // over the fixed 10 ms
+    // A byte a second: the second byte's speed is over the two seconds it took, not over the
+    // moment between the start and the first byte.
+    DownloadMeter trickle(1 << 20);
+    trickle.AddChunk(1, 2);
+    EXPECT_EQ(trickle.AddChunk(1, 2000).speedLabel.Bytes(), " 0.0KB");
+    DownloadMeter resumed(1 << 20);
+    resumed.Resume(1 << 19);
+    EXPECT_EQ(resumed.Figures(0).percentLabel.Bytes(), "50%");
+    EXPECT_EQ(resumed.Figures(0).speedLabel.Bytes(), " 0.0KB");
 
     DownloadMeter unknown(0);
-    const DownloadFigures figures = unknown.AddChunk(5000);
+    const DownloadFigures figures = unknown.AddChunk(5000, 10);
     EXPECT_EQ(figures.percent, 0);
     EXPECT_EQ(figures.sizeLabel.Bytes(), "0KB");
 
     DownloadMeter huge(5ull << 30);  // past 32 bits: no overflow in the product
-    huge.AddChunk(0xFFFFFFFFu);
-    EXPECT_EQ(huge.AddChunk(0xFFFFFFFFu).percent, 159);
+    huge.AddChunk(0xFFFFFFFFu, 10);
+    EXPECT_EQ(huge.AddChunk(0xFFFFFFFFu, 20).percent, 159);
 }

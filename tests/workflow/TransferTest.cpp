@@ -447,6 +447,28 @@ TEST_F(Download, ADroppedOrStalledBodyIsResumedWhereItStood) {
         const char* secondRange;  // the second request's Range ("" when none was sent)
         std::string secondIfRange;
         int resumed;
+        const wchar_t* percentShown = nullptr;  // the label at the end, when it failed
+    };
+    // The first reply is cut at 80,000 bytes; the range request is answered 206 as `broken`.
+    auto Broken206 = [this](RangeReply broken, const char* etag = nullptr) {
+        return Reply{.headers = {kEtag},
+                     .body = m_new,
+                     .behaviour = Behaviour::DropAfter,
+                     .afterBytes = 80000,
+                     .faultyReplies = 1,
+                     .ranges = true,
+                     .rangeReply = broken,
+                     .rangeEtag = etag};
+    };
+    // The first reply is cut at 80,000 bytes; the next ones have these statuses.
+    auto Busy = [this](std::vector<int> statuses) {
+        return Reply{.headers = {kEtag, {"Retry-After", "1"}},
+                     .body = m_new,
+                     .behaviour = Behaviour::DropAfter,
+                     .afterBytes = 80000,
+                     .faultyReplies = 1,
+                     .ranges = true,
+                     .statuses = std::move(statuses)};
     };
     const Case cases[] = {
         {"strong ETag",
@@ -586,6 +608,40 @@ TEST_F(Download, ADroppedOrStalledBodyIsResumedWhereItStood) {
          "bytes=80000-",
          kEtag.value,
          0},
+        // ... and cuts every connection at the same place: starting again from nothing brings
+        // nothing new, and the start-overs are bounded.
+        {"ranges ignored, every connection cut",
+         {.headers = {kEtag},
+          .body = m_new,
+          .behaviour = Behaviour::DropAfter,
+          .afterBytes = 80000},
+         -1,
+         5,
+         "bytes=80000-",
+         kEtag.value,
+         0,
+         L"40%"},
+        // A 206 that is not the rest of this body is never spliced on: the body starts again.
+        {"a 206 short of its own length", Broken206(RangeReply::Short), 0, 3, "bytes=80000-",
+         kEtag.value, 0},
+        {"a 206 with bytes past the end", Broken206(RangeReply::Long), 0, 3, "bytes=80000-",
+         kEtag.value, 0},
+        {"a 206 in gzip", Broken206(RangeReply::Gzip), 0, 3, "bytes=80000-", kEtag.value, 0},
+        {"another file's rest, under another ETag", Broken206(RangeReply::OtherFile, "\"b\""), 0, 3,
+         "bytes=80000-", kEtag.value, 0},
+        {"another file's rest, without an ETag", Broken206(RangeReply::OtherFile, ""), 0, 3,
+         "bytes=80000-", kEtag.value, 0},
+        {"another file's rest, under a weak ETag", Broken206(RangeReply::OtherFile, "W/\"v1\""), 0,
+         3, "bytes=80000-", kEtag.value, 0},
+        // Chunks that end before the body's end are a cut like any other: never installed.
+        {"a 206 in chunks that end short", Broken206(RangeReply::ChunkedShort), -1, 7,
+         "bytes=80000-", kEtag.value, 1, L"99%"},
+        // A server that says "not now" is asked again, and the part is kept meanwhile.
+        {"a 503, then the rest", Busy({200, 503}), 0, 3, "bytes=80000-", kEtag.value, 1},
+        {"a 502, then the rest", Busy({200, 502}), 0, 3, "bytes=80000-", kEtag.value, 1},
+        {"no reply, then the rest", Busy({200, 0}), 0, 3, "bytes=80000-", kEtag.value, 1},
+        {"busy at every try", Busy({200, 503, 503, 503, 503, 503}), -1, 6, "bytes=80000-",
+         kEtag.value, 0, L"40%"},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(WriteFileBytes(m_target, m_old));
@@ -606,6 +662,9 @@ TEST_F(Download, ADroppedOrStalledBodyIsResumedWhereItStood) {
             const bool kept = c.requests > 1;
             EXPECT_EQ(FileExists(StagedFile::TemporaryPath(m_target)), kept) << c.name;
             EXPECT_EQ(FileExists(StagedFile::RecordPath(m_target)), kept) << c.name;
+            if (c.percentShown) {
+                EXPECT_EQ(run.percentLabel, c.percentShown) << c.name;
+            }
         }
         const std::vector<ReceivedRequest> requests = RequestsFor("/part.exe");
         ASSERT_EQ(requests.size(), static_cast<size_t>(c.requests)) << c.name;
@@ -709,5 +768,50 @@ TEST_F(Download, AKeptPartIsResumedByTheNextRunOfTheSameOffer) {
             EXPECT_EQ(requests[0].Header("Range"), "bytes=" + std::to_string(part.size()) + "-")
                 << c.name;
         }
+    }
+}
+
+// A run that ended while the whole file waited to replace the program (a close or a kill while
+// the target was held) leaves a complete part: the next run checks it and installs it without
+// asking the server for a range past its end.
+TEST_F(Download, ACompletePartIsInstalledWithoutARequest) {
+    ExpectedFile signedFile{.size = m_new.size()};
+    Sha256 hash;
+    ASSERT_TRUE(hash.Add(m_new.data(), static_cast<ULONG>(m_new.size())));
+    ASSERT_TRUE(hash.Finish(signedFile.sha256));
+    struct Case {
+        const char* name;
+        std::optional<ExpectedFile> expected;
+        std::string part;
+        int result;
+        std::string installed;
+    };
+    const Case cases[] = {
+        {"unsigned", std::nullopt, m_new, 0, m_new},
+        {"signed", signedFile, m_new, 0, m_new},
+        {"signed, a byte changed on disk", signedFile,
+         m_new.substr(0, 1000) + "X" + m_new.substr(1001), -1, m_old},
+        {"not a program", std::nullopt, "ZM" + m_new.substr(2), 0, m_new},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteFileBytes(m_target, m_old));
+        ASSERT_TRUE(WriteFileBytes(StagedFile::TemporaryPath(m_target), c.part));
+        DownloadRecord record{.address = Url("/whole.exe"),
+                              .version = "1.0.0.2",
+                              .expected = c.expected,
+                              .validator = L"\"v1\"",
+                              .total = c.part.size(),
+                              .written = c.part.size()};
+        ASSERT_TRUE(SaveDownloadRecord(StagedFile::RecordPath(m_target), record));
+        // A strict server: a range past the end is refused.
+        Server().Script("/whole.exe", {.headers = {kEtag}, .body = m_new, .ranges = true});
+        Server().ClearRequests();
+        DownloadSettings settings = kQuickTries;
+        settings.expected = c.expected;
+        const DownloadRun run = RunDownload(Url("/whole.exe"), m_target, {}, settings);
+        EXPECT_EQ(run.result, c.result) << c.name;
+        ExpectInstalled(c.installed, c.name);
+        for (const ReceivedRequest& request : RequestsFor("/whole.exe"))
+            EXPECT_FALSE(request.HasHeader("Range")) << c.name;
     }
 }

@@ -75,9 +75,13 @@ public:
         m_hasLength = true;  // only a part of a body with a length is ever kept
         m_startTick = timeGetTime();
         bool checked = true;
-        return m_file.ReadBack([this, &checked](const char* data, DWORD size) {
-            checked = checked && CheckBody(data, size);
-        }) && checked;
+        if (!m_file.ReadBack([this, &checked](const char* data, DWORD size) {
+                checked = checked && CheckBody(data, size);
+            }) ||
+            !checked)
+            return false;
+        ShowFigures(m_meter->Figures(0), true);
+        return true;
     }
 
     bool Begin(const HttpResponseInfo& response) override {
@@ -98,6 +102,7 @@ public:
     bool StartOver() override {
         DeleteFileW(m_recordPath.c_str());
         m_recorded = false;
+        m_record.written = 0;
         RestartChecks();
         return m_file.Empty();
     }
@@ -108,7 +113,12 @@ public:
         if (m_resumedHook) m_resumedHook();
     }
 
-    void TryEnded(const ResumePoint&) override { Record(); }
+    // The labels show where the body stands through the pause that may follow, not the
+    // figures of the last refresh.
+    void TryEnded(const ResumePoint&) override {
+        if (m_pending) ShowFigures(*m_pending, true);
+        Record();
+    }
 
     bool Write(const char* data, DWORD size) override {
         if (!CheckBody(data, size)) return false;
@@ -117,19 +127,20 @@ public:
             return false;
         }
         m_record.written += size;
-        const DownloadFigures figures = m_meter->AddChunk(size);
+        const DownloadFigures figures = m_meter->AddChunk(size, timeGetTime() - m_startTick);
         if (m_expected && m_meter->Received() > m_expected->size) return Reject();
         ShowFigures(figures);
         // The notice with 100 finishes the update: it waits until the file is in place.
         if (figures.percent < 100) Notify(figures.percent);
-        m_meter->ChunkHandled(m_startTick, timeGetTime());
         if (GetTickCount() - m_lastRecorded >= kRecordEveryMs) Record();
         return true;
     }
 
-    // After the whole body: false when it cannot be a program, or is not the expected file.
+    // After the whole body: false when it cannot be a program, is not as long as the first
+    // reply announced, or is not the expected file.
     bool Finish() {
         if (m_pending) ShowFigures(*m_pending, true);
+        if (m_hasLength && m_meter->Received() != m_record.total) return false;
         if (!ProvenWhole(m_meter->Received())) return false;
         if (!m_expected) return true;
         std::array<uint8_t, 32> digest{};
@@ -248,11 +259,13 @@ HttpGetOptions DownloadOptions(const StopCheck& stopRequested, const DownloadTim
     return options;
 }
 
-// Whether the connection, not the body or the disk, ended the download: the part in hand may
-// then be resumed by a later run.
+// Whether the link or the server, not the body or the disk, ended the download: nothing then
+// proves the part in hand unusable, and a later run may resume it. (A reply that proves it so,
+// another file under the address, has already started the body again from nothing.)
 bool LinkFailed(HttpOutcome outcome) {
     return outcome == HttpOutcome::Truncated || outcome == HttpOutcome::TimedOut ||
-           outcome == HttpOutcome::Slowed || outcome == HttpOutcome::Failed;
+           outcome == HttpOutcome::Slowed || outcome == HttpOutcome::Failed ||
+           outcome == HttpOutcome::Unavailable || outcome == HttpOutcome::Refused;
 }
 
 }  // namespace
@@ -293,7 +306,9 @@ int DownloadFile(HWND notify, const GbkString& url, const std::wstring& path,
     const bool whole = result.outcome == HttpOutcome::Complete && sink.Finish();
     if (sink.Rejected() && hooks.rejected) hooks.rejected();
     if (!whole) {
-        if (!LinkFailed(result.outcome) || !sink.Recorded() || sink.WriteFailed()) file.Discard();
+        if (!LinkFailed(result.outcome) || !sink.Recorded() || sink.WriteFailed() ||
+            sink.Rejected())
+            file.Discard();
         return -1;
     }
     // From here the download is whole: a Stop no longer cancels it.

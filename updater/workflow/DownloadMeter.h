@@ -20,14 +20,15 @@ public:
     // size: the announced length, 0 when none was announced.
     explicit DownloadMeter(uint64_t size) : m_size(size) {}
 
-    // The figures after a chunk of count bytes. Its speed is taken over the time from the
-    // start to the end of the previous chunk's handling (10 ms for the first chunk).
-    DownloadFigures AddChunk(DWORD count);
+    // The figures after a chunk of count bytes that came elapsedMs after the transfer began.
+    // The speed is taken over the whole transfer up to this chunk (the first chunk's over
+    // 10 ms), so a link that trickles shows what it brings, not its last burst.
+    DownloadFigures AddChunk(DWORD count, DWORD elapsedMs);
+    // The figures as they stand, elapsedMs after the transfer began.
+    DownloadFigures Figures(DWORD elapsedMs) const;
     // A download that goes on from `inHand` bytes kept before: they count for the percentage,
     // not for the speed.
     void Resume(uint64_t inHand) { m_received = m_resumedFrom = inHand; }
-    // The previous chunk has been handled at this tick (timeGetTime's milliseconds).
-    void ChunkHandled(DWORD startTick, DWORD nowTick);
 
     uint64_t Received() const { return m_received; }
 
@@ -36,5 +37,5 @@ private:
     uint64_t m_size;
     uint64_t m_received = 0;
     uint64_t m_resumedFrom = 0;
-    DWORD m_elapsedMs = kFirstChunkMs;
+    bool m_chunked = false;  // a chunk has been counted
 };
