@@ -113,7 +113,7 @@ int RunStages(const DialogLink& link, const RunSettings& settings) {
         return 3;
     }
     if (link.StopRequested()) return 3;
-    KillProcessByName(kMainProgramName);
+    KillProcessByName(kMainProgramName, target);
     link.Log("* 发现新版本,正在下载最新版本!…");
     hooks.stopRequested = link.Stopper();
     hooks.version = offer.version;
