@@ -313,6 +313,23 @@ TEST_F(UpdateRun, AServerSilentForAMinuteFailsTheUpdate) {
     PostMessageW(m_dialog, WM_CLOSE, 0, 0);
 }
 
+// Nowhere beside the program to write the download (a folder under each of the updater's three
+// temporary names): the run fails before it ends anything.
+TEST_F(UpdateRun, NowhereToWriteTheDownloadEndsNothing) {
+    for (const wchar_t* name : {L".download", L".download2", L".download3"})
+        ASSERT_TRUE(CreateDirectoryW((m_installed + name).c_str(), nullptr));
+    OfferNewVersion({.body = m_newBytes});
+    ASSERT_TRUE(Start(L"AutoUpdate"));
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(Lines(m_log),
+              (std::vector<std::wstring>{kConnecting, kConnected, kAnalysed, kFailed}));
+    EXPECT_FALSE(m_trial->WaitForExit(0)) << "the running trial edition was ended";
+    std::string now;
+    ASSERT_TRUE(ReadFileBytes(m_installed, now));
+    EXPECT_TRUE(now == m_oldBytes) << "the installed program has changed";
+    PostMessageW(m_dialog, WM_CLOSE, 0, 0);
+}
+
 // A download stopped half-way keeps its part; the next run of the same offer asks only for
 // the rest and says so. A run that finds nothing newer drops what is left of a part.
 TEST_F(UpdateRun, AStoppedDownloadGoesOnInTheNextRun) {

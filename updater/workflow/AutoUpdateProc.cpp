@@ -113,6 +113,11 @@ int RunStages(const DialogLink& link, const RunSettings& settings) {
         return 3;
     }
     if (link.StopRequested()) return 3;
+    // Nothing is ended for an update that could not even be written beside the program.
+    if (!StagedFile::CanStage(target)) {
+        link.Log(kUpdateFailed);
+        return 3;
+    }
     KillProcessByName(kMainProgramName, target);
     link.Log("* 发现新版本,正在下载最新版本!…");
     hooks.stopRequested = link.Stopper();

@@ -273,7 +273,7 @@ bool LinkFailed(HttpOutcome outcome) {
 int DownloadFile(HWND notify, const GbkString& url, const std::wstring& path,
                  const DownloadHooks& hooks) {
     StagedFile file(path);
-    const std::wstring recordPath = StagedFile::RecordPath(path);
+    const std::wstring recordPath = file.Record();
     DownloadRecord record;
     record.address = url;
     record.version = hooks.version;

@@ -17,33 +17,90 @@ bool SetLength(HANDLE file, uint64_t length) {
     at.QuadPart = static_cast<LONGLONG>(length);
     return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
+
+// Our own files are opened for everything and shared with nobody. What cannot be opened so (a
+// folder, a file another process holds, a read-only one) is not ours, and is left alone.
+constexpr DWORD kOwnAccess = GENERIC_READ | GENERIC_WRITE | DELETE;
+
+HANDLE OpenOurs(const std::wstring& path, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+    return CreateFileW(path.c_str(), kOwnAccess, 0, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+bool IsFreeOrOurs(const std::wstring& path) {
+    const HANDLE file = OpenOurs(path);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    CloseHandle(file);
+    return true;
+}
+
+void RemoveIfOurs(const std::wstring& path) {
+    const HANDLE file = OpenOurs(path, FILE_FLAG_DELETE_ON_CLOSE);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+// The first temporary name whose part and record are both free or ours; -1 when none is.
+int UsableChoice(const std::wstring& target) {
+    for (int choice = 0; choice < StagedFile::kTemporaryNames; ++choice) {
+        if (IsFreeOrOurs(StagedFile::TemporaryPath(target, choice)) &&
+            IsFreeOrOurs(StagedFile::RecordPath(target, choice)))
+            return choice;
+    }
+    return -1;
+}
+
+// A handle that proves the temporary file can be there: the part a run before kept, opened
+// as it is, or a new file that goes when the handle is closed.
+HANDLE OpenProbe(const std::wstring& path) {
+    const HANDLE kept = OpenOurs(path);
+    if (kept != INVALID_HANDLE_VALUE) return kept;
+    return CreateFileW(path.c_str(), kOwnAccess, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+}
 }  // namespace
 
-StagedFile::StagedFile(std::wstring target)
-    : m_target(std::move(target)), m_temporary(TemporaryPath(m_target)) {}
+StagedFile::StagedFile(std::wstring target) : m_target(std::move(target)) {
+    const int choice = UsableChoice(m_target);
+    if (choice < 0) return;
+    m_temporary = TemporaryPath(m_target, choice);
+    m_record = RecordPath(m_target, choice);
+}
 
 StagedFile::~StagedFile() {
     // Unless kept, the system deletes it.
     if (m_file != INVALID_HANDLE_VALUE) CloseHandle(m_file);
 }
 
-std::wstring StagedFile::TemporaryPath(const std::wstring& target) {
-    return target + L".download";
+std::wstring StagedFile::TemporaryPath(const std::wstring& target, int choice) {
+    const std::wstring path = target + L".download";
+    return choice == 0 ? path : path + std::to_wstring(choice + 1);
 }
 
-std::wstring StagedFile::RecordPath(const std::wstring& target) {
-    return TemporaryPath(target) + L".info";
+std::wstring StagedFile::RecordPath(const std::wstring& target, int choice) {
+    return TemporaryPath(target, choice) + L".info";
 }
 
 void StagedFile::RemoveLeftover(const std::wstring& target) {
-    DeleteFileW(RecordPath(target).c_str());
-    DeleteFileW(TemporaryPath(target).c_str());
+    for (int choice = 0; choice < kTemporaryNames; ++choice) {
+        RemoveIfOurs(RecordPath(target, choice));
+        RemoveIfOurs(TemporaryPath(target, choice));
+    }
+}
+
+bool StagedFile::CanStage(const std::wstring& target) {
+    const int choice = UsableChoice(target);
+    if (choice < 0) return false;
+    const HANDLE probe = OpenProbe(TemporaryPath(target, choice));
+    if (probe == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(probe);
+    return true;
 }
 
 bool StagedFile::Open() {
+    if (m_temporary.empty()) return false;
     RemoveLeftover(m_target);
-    m_file = CreateFileW(m_temporary.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    m_kept = false;
+    m_file = CreateFileW(m_temporary.c_str(), kOwnAccess, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (m_file == INVALID_HANDLE_VALUE) return false;
     if (SetDeleteOnClose(true)) return true;
     CloseHandle(m_file);
@@ -53,14 +110,15 @@ bool StagedFile::Open() {
 }
 
 bool StagedFile::OpenKept(uint64_t length) {
-    m_file = CreateFileW(m_temporary.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (m_temporary.empty()) return false;
+    m_file = OpenOurs(m_temporary);
     if (m_file == INVALID_HANDLE_VALUE) return false;
-    m_kept = true;
     LARGE_INTEGER size{};
-    if (GetFileSizeEx(m_file, &size) && static_cast<uint64_t>(size.QuadPart) >= length &&
-        SetLength(m_file, length))
-        return true;
+    // Kept only once taken up: a part shorter than its record is started again with Open,
+    // whose new file must lose its delete disposition when kept or committed.
+    m_kept = GetFileSizeEx(m_file, &size) && static_cast<uint64_t>(size.QuadPart) >= length &&
+             SetLength(m_file, length);
+    if (m_kept) return true;
     CloseHandle(m_file);
     m_file = INVALID_HANDLE_VALUE;
     return false;
@@ -130,6 +188,7 @@ bool StagedFile::Commit(DWORD retryMs) {
         }
         Sleep(kRetryPauseMs);
     }
-    DeleteFileW(RecordPath(m_target).c_str());
+    // The record, and anything of ours left under the other temporary names.
+    RemoveLeftover(m_target);
     return true;
 }
