@@ -12,6 +12,7 @@ Control API on the same port:
   GET  /__requests      the record as JSON; ?format=http gives request heads instead
   DELETE /__requests    clears the record
   POST /__reset         clears the scripts and the record
+  POST /__end_stalls    the stalls under way end now (their connections close)
   GET  /__identity      who this server is (used by the ctest fixture)
   POST /__shutdown      ends the server
 
@@ -167,6 +168,7 @@ class State:
         self.requests = []
         self.replies = {}  # replies sent per target
         self.stopping = threading.Event()
+        self.stalls_end = threading.Event()  # set (and replaced) to end the stalls under way
 
     def add_script(self, script):
         with self.lock:
@@ -194,6 +196,15 @@ class State:
     def clear_requests(self):
         with self.lock:
             self.requests.clear()
+
+    def end_stalls(self):
+        with self.lock:
+            ending, self.stalls_end = self.stalls_end, threading.Event()
+        ending.set()
+
+    def stall_ender(self):
+        with self.lock:
+            return self.stalls_end
 
     def reset(self):
         with self.lock:
@@ -260,6 +271,10 @@ class Handler(BaseHTTPRequestHandler):
         elif route == ("POST", "/__reset"):
             self._request_body()
             state.reset()
+            self._send_json(200, {"ok": True})
+        elif route == ("POST", "/__end_stalls"):
+            self._request_body()
+            state.end_stalls()
             self._send_json(200, {"ok": True})
         elif route == ("GET", "/__identity"):
             self._send_json(200, self.server.identity)
@@ -450,8 +465,10 @@ class Reply:
         self._send_first_bytes(body)
 
     def _send_stall(self, body):
+        ender = self.handler.server.state.stall_ender()
         self._send_first_bytes(body)
-        self.stopping.wait(self.script.stall_seconds)
+        if not self.stopping.is_set():
+            ender.wait(self.script.stall_seconds)
 
 
 def _latin1(text):
@@ -483,6 +500,7 @@ class Server(ThreadingHTTPServer):
     def stop(self, why):
         if not self.state.stopping.is_set():
             self.state.stopping.set()
+            self.state.end_stalls()
             sys.stderr.write(f"{SERVER_NAME}: stopping ({why})\n")
             # shutdown() waits for serve_forever, so it must not run on its thread.
             threading.Thread(target=self.shutdown, daemon=True).start()

@@ -263,6 +263,10 @@ void TestHttpServer::Reset() {
     Exchange("POST", "/__reset", {}, {});
 }
 
+void TestHttpServer::EndStalls() {
+    Exchange("POST", "/__end_stalls", {}, {});
+}
+
 // One control request on its own connection; the reply's body, or a throw unless 200.
 std::string TestHttpServer::Exchange(const std::string& method, const std::string& target,
                                      const std::vector<HttpHeader>& headers,

@@ -117,6 +117,8 @@ public:
     void ClearRequests();
     // Forgets every script and the requests received.
     void Reset();
+    // The stalls under way (StallAfter) end at once: their connections close.
+    void EndStalls();
 
 private:
     std::string Exchange(const std::string& method, const std::string& target,
