@@ -58,8 +58,11 @@ std::wstring TextHeader(HINTERNET request, DWORD query) {
 // so closings cannot be counted against creations), and an operation the transfer gave up on
 // may still complete into the buffer. So a state is never freed: a transfer gives it back when
 // it ends, and it is taken again only once every operation that went pending on it has
-// completed (closing the handles cancels them on Windows); one whose operation never
-// completes stays aside for good. A late closing notice changes nothing.
+// completed (closing the handles cancels them on Windows; under Wine a read on a silent
+// connection goes on, on a WinINet thread, until the server closes it). One whose operation
+// never completes stays aside for good. A late closing notice changes nothing.
+// A state is held from Take until it is given back settled, or until it settles in the pool;
+// only held states keep buffers, and at most kMostHeldTransfers are held at once.
 struct AsyncState {
     HANDLE completed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::atomic<DWORD_PTR> result{0};
@@ -75,18 +78,20 @@ struct AsyncState {
     // agree nothing touches it any more.
     std::atomic<unsigned> completions{0};
 
+    // Null while kMostHeldTransfers states are held.
     static AsyncState* Take(size_t bufferSize) {
         AsyncState* state = nullptr;
         {
             std::lock_guard<std::mutex> hold(PoolLock());
-            auto& pool = Pool();
-            const auto settled = std::find_if(pool.begin(), pool.end(), [](AsyncState* given) {
-                return given->completions == given->pended;
-            });
-            if (settled != pool.end()) {
+            Pool& pool = ThePool();
+            if (pool.taken + LetGoOfSettled(pool) >= kMostHeldTransfers) return nullptr;
+            const auto settled = std::find_if(pool.given.begin(), pool.given.end(),
+                                              [](AsyncState* given) { return given->Settled(); });
+            if (settled != pool.given.end()) {
                 state = *settled;
-                pool.erase(settled);
+                pool.given.erase(settled);
             }
+            ++pool.taken;
         }
         if (!state) state = new AsyncState;
         ResetEvent(state->completed);
@@ -103,13 +108,34 @@ struct AsyncState {
     DWORD BufferSize() const { return static_cast<DWORD>(buffers[0].size()); }
     void GiveBack() {
         std::lock_guard<std::mutex> hold(PoolLock());
-        Pool().push_back(this);
+        Pool& pool = ThePool();
+        --pool.taken;
+        pool.given.push_back(this);
+        LetGoOfSettled(pool);
     }
 
 private:
+    struct Pool {
+        std::vector<AsyncState*> given;
+        unsigned taken = 0;  // held by transfers, running or still closing
+    };
+
+    bool Settled() const { return completions == pended; }
+    // Frees the buffers of the given states that have settled; returns how many have not.
+    static unsigned LetGoOfSettled(Pool& pool) {
+        unsigned unsettled = 0;
+        for (AsyncState* given : pool.given) {
+            if (!given->Settled()) {
+                ++unsettled;
+                continue;
+            }
+            for (std::vector<char>& buffer : given->buffers) std::vector<char>().swap(buffer);
+        }
+        return unsettled;
+    }
     // Never destroyed: callbacks may come while the process ends.
-    static std::vector<AsyncState*>& Pool() {
-        static auto* pool = new std::vector<AsyncState*>;
+    static Pool& ThePool() {
+        static auto* pool = new Pool;
         return *pool;
     }
     static std::mutex& PoolLock() {
@@ -130,16 +156,17 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
 
 class Transfer {
 public:
-    Transfer(const HttpGetOptions& options, HttpSink& sink)
+    Transfer(const HttpGetOptions& options, HttpSink& sink, AsyncState* state)
         : m_options(options),
           m_sink(sink),
-          m_state(AsyncState::Take(std::max<DWORD>({options.readSize, options.chunkSize, 1}))),
+          m_state(state),
           m_pace(m_state->BufferSize(), options.idleTimeoutMs, NowMs()) {}
     ~Transfer() {
         // Closing a request whose body is unread can take as long as reading the rest of it
         // (WinINet may drain it to keep the connection), so an abandoned transfer's handles
-        // are closed on a thread of their own and the caller goes on at once.
-        const bool abandoned = m_abandoned;
+        // are closed on a thread of their own and the caller goes on at once. The state stays
+        // held meanwhile: closings in flight count against kMostHeldTransfers.
+        const bool abandoned = m_abandoned && m_root;
         auto close = [request = m_request, root = m_root, state = m_state] {
             if (request) InternetCloseHandle(request);
             if (root) InternetCloseHandle(root);
@@ -402,9 +429,32 @@ HttpResult Transfer::Run(const std::wstring& url) {
     return result;
 }
 
+// A state for a new transfer. While kMostHeldTransfers are held it waits for one to be let
+// go, for as long as the silence limit allows: null, with the outcome set, when a stop came
+// first or none was let go in time.
+AsyncState* TakeStateWhenLetGo(const HttpGetOptions& options, HttpResult& result) {
+    const size_t bufferSize = std::max<DWORD>({options.readSize, options.chunkSize, 1});
+    const DWORD start = NowMs();
+    for (;;) {
+        if (AsyncState* state = AsyncState::Take(bufferSize)) return state;
+        if (options.stopRequested && options.stopRequested()) {
+            result.outcome = HttpOutcome::Stopped;
+            return nullptr;
+        }
+        if (NowMs() - start >= options.idleTimeoutMs) {
+            result.outcome = HttpOutcome::TimedOut;
+            return nullptr;
+        }
+        Sleep(kPollMs);
+    }
+}
+
 }  // namespace
 
 HttpResult HttpGet(const std::wstring& url, const HttpGetOptions& options, HttpSink& sink) {
-    Transfer transfer(options, sink);
+    HttpResult result;
+    AsyncState* state = TakeStateWhenLetGo(options, result);
+    if (!state) return result;
+    Transfer transfer(options, sink, state);
     return transfer.Run(url);
 }

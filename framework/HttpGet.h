@@ -73,4 +73,16 @@ struct HttpResult {
     uint64_t received = 0;
 };
 
+// A transfer given up on (stopped, timed out, slowed, or refused with its body unread) has its
+// handles closed on a thread of its own, and keeps what WinINet may still write into until its
+// last operation has completed: on a connection that the server keeps open and silent that is
+// for as long as the server likes (under Wine a WinINet thread stays blocked on it meanwhile).
+// So at most kMostHeldTransfers transfers are held at once, running or given up and not yet let
+// go; each holds two buffers of max(readSize, chunkSize) bytes (with reads of 2 MiB, 20 MiB for
+// all of them), its WinINet handles, at most one closing thread and one operation (under Wine,
+// one WinINet thread). A transfer let go keeps no buffer; its small record is reused. One that
+// would exceed the bound waits for another to be let go; if none is within idleTimeoutMs it
+// ends as TimedOut without opening anything, and a stop ends the wait at once.
+constexpr unsigned kMostHeldTransfers = 5;
+
 HttpResult HttpGet(const std::wstring& url, const HttpGetOptions& options, HttpSink& sink);
