@@ -6,6 +6,30 @@
 #include "UpdateDialog.h"
 #include "resource_ids.h"
 
+using namespace testsupport;
+
+TestHttpServer& Server() {
+    static TestHttpServer server;
+    return server;
+}
+
+GbkString Url(const std::string& target) {
+    return GbkString(Server().BaseUrl() + target.substr(1));
+}
+
+std::vector<ReceivedRequest> RequestsFor(const std::string& target) {
+    std::vector<ReceivedRequest> found;
+    for (const ReceivedRequest& request : Server().Requests())
+        if (request.target == target) found.push_back(request);
+    return found;
+}
+
+std::string ProgramBytes(size_t size, char seed) {
+    std::string bytes = "MZ";
+    for (size_t i = 2; i < size; ++i) bytes += static_cast<char>((i * 131 + seed) & 0xFF);
+    return bytes;
+}
+
 namespace {
 std::wstring Text(HWND window, int id) {
     wchar_t text[128] = {};

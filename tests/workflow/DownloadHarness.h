@@ -12,6 +12,7 @@
 
 #include "DownloadFile.h"
 #include "GbkString.h"
+#include "TestHttpServer.h"
 
 struct DownloadRun {
     int result = 1;  // neither 0 nor -1 until the download has returned
@@ -33,3 +34,17 @@ struct DownloadSettings {
 DownloadRun RunDownload(const GbkString& url, const std::wstring& target,
                         const std::function<bool(const std::vector<int>&, DWORD)>& stopWhen = {},
                         const DownloadSettings& settings = {});
+
+// ---- What the download cases share: the tests' HTTP server and the bodies it serves.
+
+testsupport::TestHttpServer& Server();
+// The server's address of `target` ("/path").
+GbkString Url(const std::string& target);
+// The requests for `target`, from the server's record.
+std::vector<testsupport::ReceivedRequest> RequestsFor(const std::string& target);
+// "MZ", then bytes numbered from `seed`: as long as asked, a different body for each seed.
+std::string ProgramBytes(size_t size, char seed);
+
+inline const testsupport::HttpHeader kEtag{"ETag", "\"v1\""};
+// Tries again without the minute of silence and the seconds of pause of a real link.
+inline const DownloadSettings kQuickTries{.timings = {.silenceLimitMs = 1200, .firstPauseMs = 50}};

@@ -19,17 +19,6 @@ using namespace testsupport;
 
 namespace {
 
-TestHttpServer& Server() {
-    static TestHttpServer server;
-    return server;
-}
-
-GbkString Url(const std::string& target) {
-    return GbkString(Server().BaseUrl() + target.substr(1));
-}
-
-const HttpHeader kEtag{"ETag", "\"v1\""};
-const DownloadSettings kQuickTries{.timings = {.silenceLimitMs = 1200, .firstPauseMs = 50}};
 const std::string kProgram = "/staged.exe";
 
 // One section to the end, its bytes numbered so that a piece in the wrong place shows.
@@ -38,13 +27,6 @@ std::string NewProgram(size_t size) {
         ImageBytes({.sections = {{0x400, static_cast<uint32_t>(size - 0x400)}}}, size);
     for (size_t i = 0x400; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + 7) & 0xFF);
     return bytes;
-}
-
-std::vector<ReceivedRequest> ProgramRequests() {
-    std::vector<ReceivedRequest> found;
-    for (const ReceivedRequest& request : Server().Requests())
-        if (request.target == kProgram) found.push_back(request);
-    return found;
 }
 
 // The names in a folder, sorted.
@@ -196,7 +178,7 @@ TEST_F(Staging, APartShorterThanItsRecordIsDroppedAndTheFileDownloadedAgain) {
         EXPECT_EQ(run.result, 0) << c.name;
         EXPECT_EQ(run.resumed, 0) << c.name;
         ExpectInstalled(c.name);
-        const std::vector<ReceivedRequest> requests = ProgramRequests();
+        const std::vector<ReceivedRequest> requests = RequestsFor(kProgram);
         ASSERT_EQ(requests.size(), 1u) << c.name;
         EXPECT_FALSE(requests[0].HasHeader("Range")) << c.name;
     }
@@ -235,7 +217,7 @@ TEST_F(Staging, SomethingNotOursUnderTheFixedNamesIsLeftAloneAndAnotherNameUsed)
         EXPECT_EQ(next.resumed, 1) << c.name;
         ExpectInstalled(c.name, c.path);
         EXPECT_TRUE(obstacle.Untouched()) << c.name;
-        const std::vector<ReceivedRequest> requests = ProgramRequests();
+        const std::vector<ReceivedRequest> requests = RequestsFor(kProgram);
         EXPECT_EQ(requests.size(), 1u) << c.name;
         const std::string range = requests.empty() ? "" : requests[0].Header("Range");
         EXPECT_EQ(range, "bytes=" + std::to_string(part.size()) + "-") << c.name;

@@ -19,21 +19,6 @@ using namespace testsupport;
 
 namespace {
 
-TestHttpServer& Server() {
-    static TestHttpServer server;
-    return server;
-}
-
-GbkString Url(const std::string& target) {
-    return GbkString(Server().BaseUrl() + target.substr(1));
-}
-
-std::string ProgramBytes(size_t size, char seed) {
-    std::string bytes = "MZ";
-    for (size_t i = 2; i < size; ++i) bytes += static_cast<char>((i * 131 + seed) & 0xFF);
-    return bytes;
-}
-
 // The same with a program's headers of that shape.
 std::string ProgramShaped(const ImageShape& shape, size_t size, char seed) {
     std::string bytes = ProgramBytes(size, seed);
@@ -380,22 +365,10 @@ TEST_F(Download, AFailedWriteLeavesTheProgramAsItWas) {
 
 namespace {
 
-const HttpHeader kEtag{"ETag", "\"v1\""};
 const HttpHeader kWeakEtag{"ETag", "W/\"v1\""};
 const HttpHeader kLastModified{"Last-Modified", "Mon, 01 Jan 2024 00:00:00 GMT"};
 // Later than the reply's Date: the file may still change within that second.
 const HttpHeader kLastModifiedLater{"Last-Modified", "Mon, 01 Jan 2046 00:00:00 GMT"};
-
-// Tries again without the minute of silence and the seconds of pause of a real link.
-const DownloadSettings kQuickTries{.timings = {.silenceLimitMs = 1200, .firstPauseMs = 50}};
-
-// The requests for `target`, from the server's record.
-std::vector<ReceivedRequest> RequestsFor(const std::string& target) {
-    std::vector<ReceivedRequest> found;
-    for (const ReceivedRequest& request : Server().Requests())
-        if (request.target == target) found.push_back(request);
-    return found;
-}
 
 }  // namespace
 
