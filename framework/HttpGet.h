@@ -80,9 +80,10 @@ struct HttpResult {
 // So at most kMostHeldTransfers transfers are held at once, running or given up and not yet let
 // go; each holds two buffers of max(readSize, chunkSize) bytes (with reads of 2 MiB, 20 MiB for
 // all of them), its WinINet handles, at most one closing thread and one operation (under Wine,
-// one WinINet thread). A transfer let go keeps no buffer; its small record is reused. One that
-// would exceed the bound waits for another to be let go; if none is within idleTimeoutMs it
-// ends as TimedOut without opening anything, and a stop ends the wait at once.
+// one WinINet thread). Of the transfers let go, one keeps its buffers for the next transfer,
+// the others none; their small records are reused. One that would exceed the bound waits for
+// another to be let go; if none is within idleTimeoutMs it ends as TimedOut without opening
+// anything, and a stop ends the wait at once.
 constexpr unsigned kMostHeldTransfers = 5;
 
 HttpResult HttpGet(const std::wstring& url, const HttpGetOptions& options, HttpSink& sink);
