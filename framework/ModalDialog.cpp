@@ -65,7 +65,14 @@ INT_PTR CALLBACK ModalDialog::DialogProc(HWND window, UINT message, WPARAM wPara
         auto* dialog = reinterpret_cast<ModalDialog*>(lParam);
         SetWindowLongPtrW(window, DWLP_USER, lParam);
         dialog->Link(window);
-        return dialog->OnInitDialog();
+        // Nothing may unwind through the system's dialog code: a dialog that could not be set
+        // up ends as one that could not be made.
+        try {
+            return dialog->OnInitDialog();
+        } catch (...) {
+            ::EndDialog(window, -1);
+            return FALSE;
+        }
     }
     auto* dialog = reinterpret_cast<ModalDialog*>(GetWindowLongPtrW(window, DWLP_USER));
     if (!dialog) return FALSE;

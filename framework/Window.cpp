@@ -70,7 +70,13 @@ LRESULT CALLBACK Window::SubclassProc(HWND window, UINT message, WPARAM wParam, 
         object->Unsubclass();
         return result;
     }
-    return object->WindowProc(message, wParam, lParam);
+    // Nothing may unwind through the system's window code: a message whose handling failed
+    // gets the window's default handling.
+    try {
+        return object->WindowProc(message, wParam, lParam);
+    } catch (...) {
+        return DefSubclassProc(window, message, wParam, lParam);
+    }
 }
 
 GbkString Window::GetWindowText() const {

@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <new>
+#include <stdexcept>
 #include <thread>
 
 #include "CodePage.h"
@@ -43,6 +45,7 @@ public:
 protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
         if (message == WM_APP) ++ownMessages;
+        if (message == WM_APP + 1) throw std::runtime_error("a handler that fails");
         return Button::WindowProc(message, wParam, lParam);
     }
 };
@@ -56,6 +59,7 @@ public:
     GbkString text = "初始文字";
     std::atomic<int> dialogCommands{0};
     std::atomic<HWND> window{nullptr};
+    bool failToInit = false;
 
 protected:
     void DoDataExchange(DataExchange& exchange) override {
@@ -66,6 +70,7 @@ protected:
     }
     BOOL OnInitDialog() override {
         const BOOL result = ModalDialog::OnInitDialog();
+        if (failToInit) throw std::bad_alloc();
         window = m_hWnd;
         return result;
     }
@@ -121,4 +126,23 @@ TEST(ModalDialog, BindsReflectsAndEnds) {
     EXPECT_EQ(ended.load(), IDCANCEL);
     EXPECT_EQ(dialog.m_hWnd, nullptr);
     EXPECT_EQ(dialog.button.m_hWnd, nullptr);  // unhooked when its window went away
+}
+
+// Nothing that a handler throws unwinds through the system's dialog or window code.
+TEST(ModalDialog, AFailingHandlerDoesNotUnwindThroughTheSystem) {
+    TestDialog failing;
+    failing.failToInit = true;
+    EXPECT_EQ(failing.DoModal(), -1);  // as a dialog that could not be made
+
+    TestDialog dialog;
+    std::thread owner([&] { dialog.DoModal(); });
+    for (int i = 0; i < 500 && !dialog.window.load(); ++i) Sleep(10);
+    HWND window = dialog.window.load();
+    ASSERT_NE(window, nullptr);
+    HWND button = GetDlgItem(window, 201);
+    EXPECT_EQ(SendMessageW(button, WM_APP + 1, 0, 0), 0);  // the default handling's answer
+    SendMessageW(button, WM_APP, 0, 0);
+    EXPECT_EQ(dialog.button.ownMessages.load(), 1);  // and the control goes on working
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    owner.join();
 }
