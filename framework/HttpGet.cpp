@@ -6,25 +6,10 @@
 #include <thread>
 #include <vector>
 
+#include "MonotonicClock.h"
 #include "ReadingPace.h"
 
 namespace {
-
-constexpr DWORD kPollMs = 25;
-
-// Milliseconds, to the millisecond: the reading pace is judged over stretches shorter than
-// the tick count's steps on Windows (about 16 ms).
-DWORD NowMs() {
-    static const LONGLONG perSecond = [] {
-        LARGE_INTEGER frequency{};
-        QueryPerformanceFrequency(&frequency);
-        return frequency.QuadPart;
-    }();
-    LARGE_INTEGER now{};
-    QueryPerformanceCounter(&now);
-    return static_cast<DWORD>(now.QuadPart / perSecond * 1000 +
-                              now.QuadPart % perSecond * 1000 / perSecond);
-}
 
 bool IsRedirect(DWORD status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;

@@ -15,29 +15,29 @@
 
 class ReadingPace {
 public:
-    ReadingPace(DWORD bufferBytes, DWORD silenceLimitMs, DWORD nowTick);
+    ReadingPace(DWORD bufferBytes, DWORD silenceLimitMs, DWORD nowMs);
 
-    // How much to read at `nowTick` when WinINet holds `held` bytes.
-    DWORD ReadSize(DWORD held, DWORD nowTick);
-    // Something came from the server at `nowTick` (a reply's head, say).
-    void Heard(DWORD nowTick) { m_lastByteTick = nowTick; }
-    // Nothing was held: the transfer waited `waitedMs` for data, until `nowTick`. A wait of a
+    // How much to read at `nowMs` when WinINet holds `held` bytes.
+    DWORD ReadSize(DWORD held, DWORD nowMs);
+    // Something came from the server at `nowMs` (a reply's head, say).
+    void Heard(DWORD nowMs) { m_lastByteMs = nowMs; }
+    // Nothing was held: the transfer waited `waitedMs` for data, until `nowMs`. A wait of a
     // few milliseconds is a fast link caught between two packets, not a slow one.
-    void Waited(DWORD waitedMs, DWORD nowTick);
-    // A read brought `got` bytes at `nowTick`.
-    void Read(DWORD got, DWORD nowTick);
+    void Waited(DWORD waitedMs, DWORD nowMs);
+    // A read brought `got` bytes at `nowMs`.
+    void Read(DWORD got, DWORD nowMs);
     // Whether nothing has come for the silence limit: it counts from the last byte.
-    bool SilenceOver(DWORD nowTick) const { return nowTick - m_lastByteTick >= m_silenceLimitMs; }
+    bool SilenceOver(DWORD nowMs) const { return nowMs - m_lastByteMs >= m_silenceLimitMs; }
 
     static constexpr DWORD kWindowMs = 10;
     static constexpr DWORD kShortWaitMs = 20;
 
 private:
-    void CloseWindows(DWORD nowTick);
+    void CloseWindows(DWORD nowMs);
 
     DWORD m_bufferBytes;
     DWORD m_silenceLimitMs;
-    DWORD m_lastByteTick;
+    DWORD m_lastByteMs;
     DWORD m_windowStart;
     DWORD m_windowBytes = 0;      // received in the stretch that is open
     bool m_windowWaited = false;  // the transfer had to wait for data in it

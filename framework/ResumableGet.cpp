@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-namespace {
+#include "MonotonicClock.h"
 
-constexpr DWORD kPollMs = 25;
+namespace {
 
 bool ParseNumber(const std::wstring& text, size_t& at, uint64_t& value) {
     const size_t start = at;
@@ -129,10 +129,10 @@ private:
 
 // False when a stop ended the pause.
 bool Pause(DWORD ms, const std::function<bool()>& stopRequested) {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < ms) {
+    const DWORD start = NowMs();
+    while (NowMs() - start < ms) {
         if (stopRequested && stopRequested()) return false;
-        Sleep(std::min<DWORD>(kPollMs, ms - (GetTickCount() - start)));
+        Sleep(std::min<DWORD>(kPollMs, ms - (NowMs() - start)));
     }
     return !(stopRequested && stopRequested());
 }

@@ -9,6 +9,7 @@
 #include "CodePage.h"
 #include "DownloadMeter.h"
 #include "HttpGet.h"
+#include "MonotonicClock.h"
 #include "ResumableGet.h"
 #include "ProgramImage.h"
 #include "StagedFile.h"
@@ -31,10 +32,10 @@ constexpr DWORD kLabelRefreshMs = 250;  // four times a second
 // Lets updates of one kind through at most once a refresh, the first at once.
 class Refresh {
 public:
-    bool Due(DWORD tick) const { return !m_started || tick - m_last >= kLabelRefreshMs; }
-    void Done(DWORD tick) {
+    bool Due(DWORD at) const { return !m_started || at - m_last >= kLabelRefreshMs; }
+    void Done(DWORD at) {
         m_started = true;
-        m_last = tick;
+        m_last = at;
     }
 
 private:
@@ -73,7 +74,7 @@ public:
         m_meter.emplace(m_record.total);
         m_meter->Resume(m_record.written);
         m_hasLength = true;  // only a part of a body with a length is ever kept
-        m_startTick = timeGetTime();
+        m_startMs = NowMs();
         bool checked = true;
         if (!m_file.ReadBack([this, &checked](const char* data, DWORD size) {
                 checked = checked && CheckBody(data, size);
@@ -91,11 +92,11 @@ public:
             return Reject();
         m_meter.emplace(response.hasLength ? response.length : 0);
         m_hasLength = response.hasLength;
-        m_startTick = timeGetTime();
+        m_startMs = NowMs();
         m_record.validator = ResumeValidator(response);
         m_record.total = response.hasLength ? response.length : 0;
         m_record.written = 0;
-        m_lastRecorded = GetTickCount();
+        m_lastRecorded = NowMs();
         return m_file.IsOpen() || m_file.Open();
     }
 
@@ -127,12 +128,12 @@ public:
             return false;
         }
         m_record.written += size;
-        const DownloadFigures figures = m_meter->AddChunk(size, timeGetTime() - m_startTick);
+        const DownloadFigures figures = m_meter->AddChunk(size, NowMs() - m_startMs);
         if (m_expected && m_meter->Received() > m_expected->size) return Reject();
         ShowFigures(figures);
         // The notice with 100 finishes the update: it waits until the file is in place.
         if (figures.percent < 100) Notify(figures.percent);
-        if (GetTickCount() - m_lastRecorded >= kRecordEveryMs) Record();
+        if (NowMs() - m_lastRecorded >= kRecordEveryMs) Record();
         return true;
     }
 
@@ -160,9 +161,9 @@ public:
     // milliseconds.
     void Notify(int percent) {
         if (percent == m_lastNotice) return;
-        const DWORD tick = GetTickCount();
-        if (percent != 100 && !m_notices.Due(tick)) return;
-        m_notices.Done(tick);
+        const DWORD at = NowMs();
+        if (percent != 100 && !m_notices.Due(at)) return;
+        m_notices.Done(at);
         m_lastNotice = percent;
         PostMessageW(m_notify, WM_DOWNLOAD_PROGRESS, static_cast<WPARAM>(percent), 0);
     }
@@ -200,20 +201,20 @@ private:
     // Flushes the part and records it, once it can be resumed at all.
     void Record() {
         if (m_record.validator.empty() || m_record.total == 0 || m_record.written == 0) return;
-        m_lastRecorded = GetTickCount();
+        m_lastRecorded = NowMs();
         m_recorded = m_file.Keep() && SaveDownloadRecord(m_recordPath, m_record);
     }
 
     void ShowFigures(const DownloadFigures& figures, bool now = false) {
-        const DWORD tick = GetTickCount();
-        if (!now && !m_labels.Due(tick)) {
+        const DWORD at = NowMs();
+        if (!now && !m_labels.Due(at)) {
             m_pending = figures;
             return;
         }
         SetDlgItemTextW(m_notify, IDC_FILE_SIZE, ToWide(figures.sizeLabel).c_str());
         SetDlgItemTextW(m_notify, IDC_SPEED, ToWide(figures.speedLabel).c_str());
         SetDlgItemTextW(m_notify, IDC_PERCENT, ToWide(figures.percentLabel).c_str());
-        m_labels.Done(tick);
+        m_labels.Done(at);
         m_pending.reset();
     }
 
@@ -222,7 +223,7 @@ private:
     const std::wstring& m_recordPath;
     DownloadRecord& m_record;
     std::optional<DownloadMeter> m_meter;
-    DWORD m_startTick = 0;
+    DWORD m_startMs = 0;
     ProgramImageProof m_image;
     bool m_hasLength = false;
     int m_lastNotice = -1;

@@ -1,5 +1,7 @@
 #include "StagedFile.h"
 
+#include "MonotonicClock.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -177,12 +179,12 @@ bool StagedFile::Commit(DWORD retryMs) {
     // From here a kill may leave the temporary file behind; the next run removes it.
     CloseHandle(m_file);
     m_file = INVALID_HANDLE_VALUE;
-    const DWORD start = GetTickCount();
+    const DWORD start = NowMs();
     for (;;) {
         if (MoveFileExW(m_temporary.c_str(), m_target.c_str(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             break;
-        if (!IsHeld(GetLastError()) || GetTickCount() - start >= retryMs) {
+        if (!IsHeld(GetLastError()) || NowMs() - start >= retryMs) {
             RemoveLeftover(m_target);
             return false;
         }
