@@ -10,7 +10,9 @@
 #include <optional>
 #include <string>
 
+#include "BodyChecks.h"
 #include "ProgramImage.h"
+#include "Sha256.h"
 #include "ProgramImages.h"
 #include "TestSupport.h"
 
@@ -183,4 +185,47 @@ TEST(ProgramImage, ALinkersProgramIsProvenWholeAndNotWhenCut) {
     ASSERT_GT(cut, kProgramHeadBytes);
     ASSERT_LT(cut, bytes.size());
     EXPECT_FALSE(Fed(bytes.substr(0, cut)).ProvenWhole(cut));
+}
+
+// What the download asks of a whole body, fed in pieces as it arrives: a program, proven
+// whole by its headers or by a length, and for a signed release the signed file.
+TEST(BodyChecks, AProgramProvenWholeAndTheSignedFileOnly) {
+    const std::string program = ImageBytes({.sections = {{0x400, 0x10000 - 0x400}}}, 0x10000);
+    const std::string noHeaders = "MZ" + std::string(5000, 'x');
+    ExpectedFile signedFile{.size = program.size()};
+    Sha256 hash;
+    ASSERT_TRUE(hash.Add(program.data(), static_cast<ULONG>(program.size())));
+    ASSERT_TRUE(hash.Finish(signedFile.sha256));
+    ExpectedFile otherFile = signedFile;
+    otherFile.sha256[31] ^= 1;
+    struct Case {
+        const char* name;
+        std::string body;
+        bool announced;
+        std::optional<ExpectedFile> expected;
+        bool added, whole, rejected;
+    };
+    const Case cases[] = {
+        {"a program", program, false, std::nullopt, true, true, false},
+        {"a program cut short", program.substr(0, 0x8000), true, std::nullopt, true, false, false},
+        {"an error page", "<html>not found</html>", true, std::nullopt, false, false, false},
+        {"headers unread, a length announced", noHeaders, true, std::nullopt, true, true, false},
+        {"headers unread, nothing announced", noHeaders, false, std::nullopt, true, false, false},
+        {"the signed file", program, true, signedFile, true, true, false},
+        {"not the signed file", program, true, otherFile, true, false, true},
+    };
+    for (const Case& c : cases) {
+        BodyChecks checks(c.expected);
+        checks.Add("ZZ", 2);  // a first body, started again from nothing
+        checks.Restart();
+        bool added = true;
+        for (size_t at = 0; at < c.body.size(); at += 4096)
+            added =
+                checks.Add(c.body.data() + at, std::min<size_t>(4096, c.body.size() - at)) && added;
+        EXPECT_EQ(added, c.added) << c.name;
+        if (added) {
+            EXPECT_EQ(checks.Whole(c.body.size(), c.announced), c.whole) << c.name;
+        }
+        EXPECT_EQ(checks.Rejected(), c.rejected) << c.name;
+    }
 }

@@ -5,13 +5,12 @@
 #include <algorithm>
 #include <optional>
 
-#include "BackgroundSha256.h"
+#include "BodyChecks.h"
 #include "CodePage.h"
 #include "DownloadMeter.h"
 #include "HttpGet.h"
 #include "MonotonicClock.h"
 #include "ResumableGet.h"
-#include "ProgramImage.h"
 #include "StagedFile.h"
 #include "UpdateDialog.h"
 #include "resource_ids.h"
@@ -65,9 +64,8 @@ public:
           m_recordPath(recordPath),
           m_record(record),
           m_expected(hooks.expected),
-          m_resumedHook(hooks.resumed) {
-        RestartChecks();
-    }
+          m_checks(hooks.expected),
+          m_resumedHook(hooks.resumed) {}
 
     // A part kept from a run before, already open: the checks and the figures take it in.
     bool TakeKept() {
@@ -77,7 +75,7 @@ public:
         m_startMs = NowMs();
         bool checked = true;
         if (!m_file.ReadBack([this, &checked](const char* data, DWORD size) {
-                checked = checked && CheckBody(data, size);
+                checked = checked && m_checks.Add(data, size);
             }) ||
             !checked)
             return false;
@@ -89,7 +87,7 @@ public:
         if (response.status != 200 || !IsIdentity(response.encoding)) return false;
         if (response.hasLength && response.length == 0) return false;
         if (m_expected && response.hasLength && response.length != m_expected->size)
-            return Reject();
+            return m_checks.Reject();
         m_meter.emplace(response.hasLength ? response.length : 0);
         m_hasLength = response.hasLength;
         m_startMs = NowMs();
@@ -104,7 +102,7 @@ public:
         DeleteFileW(m_recordPath.c_str());
         m_recorded = false;
         m_record.written = 0;
-        RestartChecks();
+        m_checks.Restart();
         return m_file.Empty();
     }
 
@@ -122,14 +120,14 @@ public:
     }
 
     bool Write(const char* data, DWORD size) override {
-        if (!CheckBody(data, size)) return false;
+        if (!m_checks.Add(data, size)) return false;
         if (!m_file.Write(data, size)) {
             m_writeFailed = true;
             return false;
         }
         m_record.written += size;
         const DownloadFigures figures = m_meter->AddChunk(size, NowMs() - m_startMs);
-        if (m_expected && m_meter->Received() > m_expected->size) return Reject();
+        if (m_expected && m_meter->Received() > m_expected->size) return m_checks.Reject();
         ShowFigures(figures);
         // The notice with 100 finishes the update: it waits until the file is in place.
         if (figures.percent < 100) Notify(figures.percent);
@@ -142,16 +140,10 @@ public:
     bool Finish() {
         if (m_pending) ShowFigures(*m_pending, true);
         if (m_hasLength && m_meter->Received() != m_record.total) return false;
-        if (!ProvenWhole(m_meter->Received())) return false;
-        if (!m_expected) return true;
-        std::array<uint8_t, 32> digest{};
-        if (m_meter->Received() != m_expected->size || !m_digest->Finish(digest) ||
-            digest != m_expected->sha256)
-            return Reject();
-        return true;
+        return m_checks.Whole(m_meter->Received(), m_hasLength);
     }
 
-    bool Rejected() const { return m_rejected; }
+    bool Rejected() const { return m_checks.Rejected(); }
     bool WriteFailed() const { return m_writeFailed; }
     // Whether the part in hand is on disk with its record, for a later try or run.
     bool Recorded() const { return m_recorded; }
@@ -169,35 +161,6 @@ public:
     }
 
 private:
-    bool Reject() {
-        m_rejected = true;
-        return false;
-    }
-
-    // ---- The body's checks. They are fed every byte of the body in order from its start:
-    // on a resumed download the kept bytes first (TakeKept), then those that arrive (Write).
-    bool CheckBody(const char* data, size_t size) {
-        // Every Windows program starts with "MZ"; an error page or a portal's HTML does not.
-        m_image.Add(data, size);
-        if (!m_image.LooksLikeProgram()) return false;
-        if (m_digest && !m_digest->Add(data, static_cast<ULONG>(size))) return Reject();
-        return true;
-    }
-    // The body starts again from its first byte.
-    void RestartChecks() {
-        m_image = ProgramImageProof{};
-        if (m_expected) m_digest.emplace();
-    }
-    // Whether a body of `received` bytes may be the whole program. Its own headers must not say
-    // that the program goes on. Without a length or a signed size nothing else tells a cut body
-    // from a whole one: there they must prove it whole.
-    bool ProvenWhole(uint64_t received) const {
-        if (received < 2 || !m_image.LooksLikeProgram()) return false;
-        return m_image.ProvenWhole(received) ||
-               (!m_image.HeadersKnown() && (m_hasLength || m_expected));
-    }
-    // ---- End of the body's checks.
-
     // Flushes the part and records it, once it can be resumed at all.
     void Record() {
         if (m_record.validator.empty() || m_record.total == 0 || m_record.written == 0) return;
@@ -224,20 +187,17 @@ private:
     DownloadRecord& m_record;
     std::optional<DownloadMeter> m_meter;
     DWORD m_startMs = 0;
-    ProgramImageProof m_image;
     bool m_hasLength = false;
     int m_lastNotice = -1;
     Refresh m_notices;
     Refresh m_labels;
     std::optional<DownloadFigures> m_pending;
     const std::optional<ExpectedFile>& m_expected;
-    // Taken as the chunks arrive, not in a second pass; only for a signed release.
-    std::optional<BackgroundSha256> m_digest;
+    BodyChecks m_checks;
     const std::function<void()>& m_resumedHook;
     DWORD m_lastRecorded = 0;
     bool m_recorded = false;
     bool m_resumed = false;
-    bool m_rejected = false;
     bool m_writeFailed = false;
 };
 
