@@ -10,6 +10,7 @@
 
 #include "DownloadHarness.h"
 #include "DownloadRecord.h"
+#include "PartRecord.h"
 #include "ProgramImages.h"
 #include "StagedFile.h"
 #include "TestHttpServer.h"
@@ -269,5 +270,40 @@ TEST_F(Staging, TheCheckBeforeTheKillProvesThatATemporaryFileCanBeMade) {
                 << c.name;
         }
         StagedFile::RemoveLeftover(m_target);
+    }
+}
+
+// A part's record is saved, after the part, only once the part could be resumed from it, and
+// goes when the body starts again.
+TEST_F(Staging, APartsRecordIsSavedOnlyForAPartThatCanBeResumed) {
+    struct Case {
+        const char* name;
+        std::wstring validator;
+        uint64_t total;
+        DWORD written;
+        bool saved;
+    };
+    const Case cases[] = {
+        {"resumable", L"\"v1\"", 1000, 10, true},
+        {"nothing names the file", L"", 1000, 10, false},
+        {"no length", L"\"v1\"", 0, 10, false},
+        {"nothing written", L"\"v1\"", 1000, 0, false},
+    };
+    for (const Case& c : cases) {
+        StagedFile file(m_target);
+        ASSERT_TRUE(file.Open()) << c.name;
+        DownloadRecord record;
+        PartRecord part(file, record);
+        part.Begin(c.validator, c.total);
+        ASSERT_TRUE(file.Write(m_new.data(), c.written)) << c.name;
+        part.Written(c.written);
+        part.Save();
+        EXPECT_EQ(part.Saved(), c.saved) << c.name;
+        DownloadRecord loaded;
+        EXPECT_EQ(LoadDownloadRecord(file.Record(), loaded), c.saved) << c.name;
+        EXPECT_EQ(loaded.written, c.saved ? c.written : 0) << c.name;
+        part.Drop();
+        EXPECT_FALSE(part.Saved() || FileExists(file.Record())) << c.name;
+        file.Discard();
     }
 }

@@ -10,6 +10,7 @@
 #include "DownloadMeter.h"
 #include "HttpGet.h"
 #include "MonotonicClock.h"
+#include "PartRecord.h"
 #include "ResumableGet.h"
 #include "StagedFile.h"
 #include "UpdateDialog.h"
@@ -52,25 +53,20 @@ bool IsIdentity(const std::wstring& encoding) {
     return encoding.empty() || _wcsicmp(encoding.c_str(), L"identity") == 0;
 }
 
-// How often, at most, a part in hand is flushed and recorded while it grows.
-constexpr DWORD kRecordEveryMs = 1000;
-
 class DownloadSink : public ResumableSink {
 public:
-    DownloadSink(HWND notify, StagedFile& file, const std::wstring& recordPath,
-                 DownloadRecord& record, const DownloadHooks& hooks)
+    DownloadSink(HWND notify, StagedFile& file, DownloadRecord& record, const DownloadHooks& hooks)
         : m_notify(notify),
           m_file(file),
-          m_recordPath(recordPath),
-          m_record(record),
+          m_part(file, record),
           m_expected(hooks.expected),
           m_checks(hooks.expected),
           m_resumedHook(hooks.resumed) {}
 
     // A part kept from a run before, already open: the checks and the figures take it in.
     bool TakeKept() {
-        m_meter.emplace(m_record.total);
-        m_meter->Resume(m_record.written);
+        m_meter.emplace(m_part.Record().total);
+        m_meter->Resume(m_part.Record().written);
         m_hasLength = true;  // only a part of a body with a length is ever kept
         m_startMs = NowMs();
         bool checked = true;
@@ -91,17 +87,12 @@ public:
         m_meter.emplace(response.hasLength ? response.length : 0);
         m_hasLength = response.hasLength;
         m_startMs = NowMs();
-        m_record.validator = ResumeValidator(response);
-        m_record.total = response.hasLength ? response.length : 0;
-        m_record.written = 0;
-        m_lastRecorded = NowMs();
+        m_part.Begin(ResumeValidator(response), response.hasLength ? response.length : 0);
         return m_file.IsOpen() || m_file.Open();
     }
 
     bool StartOver() override {
-        DeleteFileW(m_recordPath.c_str());
-        m_recorded = false;
-        m_record.written = 0;
+        m_part.Drop();
         m_checks.Restart();
         return m_file.Empty();
     }
@@ -116,7 +107,7 @@ public:
     // figures of the last refresh.
     void TryEnded(const ResumePoint&) override {
         if (m_pending) ShowFigures(*m_pending, true);
-        Record();
+        m_part.Save();
     }
 
     bool Write(const char* data, DWORD size) override {
@@ -125,13 +116,12 @@ public:
             m_writeFailed = true;
             return false;
         }
-        m_record.written += size;
         const DownloadFigures figures = m_meter->AddChunk(size, NowMs() - m_startMs);
         if (m_expected && m_meter->Received() > m_expected->size) return m_checks.Reject();
         ShowFigures(figures);
         // The notice with 100 finishes the update: it waits until the file is in place.
         if (figures.percent < 100) Notify(figures.percent);
-        if (NowMs() - m_lastRecorded >= kRecordEveryMs) Record();
+        m_part.Written(size);
         return true;
     }
 
@@ -139,14 +129,14 @@ public:
     // reply announced, or is not the expected file.
     bool Finish() {
         if (m_pending) ShowFigures(*m_pending, true);
-        if (m_hasLength && m_meter->Received() != m_record.total) return false;
+        if (m_hasLength && m_meter->Received() != m_part.Record().total) return false;
         return m_checks.Whole(m_meter->Received(), m_hasLength);
     }
 
     bool Rejected() const { return m_checks.Rejected(); }
     bool WriteFailed() const { return m_writeFailed; }
     // Whether the part in hand is on disk with its record, for a later try or run.
-    bool Recorded() const { return m_recorded; }
+    bool Recorded() const { return m_part.Saved(); }
 
     // At most one notice a refresh, as for the labels (the one with 100 always goes): each is
     // painted by the dialog's thread, and on a fast link the percentage changes every few
@@ -161,13 +151,6 @@ public:
     }
 
 private:
-    // Flushes the part and records it, once it can be resumed at all.
-    void Record() {
-        if (m_record.validator.empty() || m_record.total == 0 || m_record.written == 0) return;
-        m_lastRecorded = NowMs();
-        m_recorded = m_file.Keep() && SaveDownloadRecord(m_recordPath, m_record);
-    }
-
     void ShowFigures(const DownloadFigures& figures, bool now = false) {
         const DWORD at = NowMs();
         if (!now && !m_labels.Due(at)) {
@@ -183,8 +166,7 @@ private:
 
     HWND m_notify;
     StagedFile& m_file;
-    const std::wstring& m_recordPath;
-    DownloadRecord& m_record;
+    PartRecord m_part;
     std::optional<DownloadMeter> m_meter;
     DWORD m_startMs = 0;
     bool m_hasLength = false;
@@ -195,8 +177,6 @@ private:
     const std::optional<ExpectedFile>& m_expected;
     BodyChecks m_checks;
     const std::function<void()>& m_resumedHook;
-    DWORD m_lastRecorded = 0;
-    bool m_recorded = false;
     bool m_resumed = false;
     bool m_writeFailed = false;
 };
@@ -234,15 +214,14 @@ bool LinkFailed(HttpOutcome outcome) {
 int DownloadFile(HWND notify, const GbkString& url, const std::wstring& path,
                  const DownloadHooks& hooks) {
     StagedFile file(path);
-    const std::wstring recordPath = file.Record();
     DownloadRecord record;
     record.address = url;
     record.version = hooks.version;
     record.expected = hooks.expected;
-    DownloadSink sink(notify, file, recordPath, record, hooks);
+    DownloadSink sink(notify, file, record, hooks);
     ResumePoint point;
     DownloadRecord kept;
-    if (LoadDownloadRecord(recordPath, kept) &&
+    if (LoadDownloadRecord(file.Record(), kept) &&
         kept.SameOffer(url, hooks.version, hooks.expected) && file.OpenKept(kept.written)) {
         record = kept;
         if (sink.TakeKept()) {
