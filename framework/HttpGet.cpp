@@ -199,12 +199,18 @@ private:
     Wait WaitForCompletion(DWORD slowLimitMs, DWORD since);
     bool MayReadAhead() const { return m_options.resumable && m_options.resumable(); }
     bool StopRequested() const { return m_options.stopRequested && m_options.stopRequested(); }
-    HttpResult& Fail(HttpResult& result, HttpOutcome outcome, DWORD error = 0) {
+    // How a step of the transfer fails: it sets the outcome (and the system's error) in the
+    // result and returns false; Run returns the result itself.
+    bool Fail(HttpResult& result, HttpOutcome outcome, DWORD error = 0) {
         m_abandoned = m_abandoned || outcome == HttpOutcome::Stopped ||
                       outcome == HttpOutcome::TimedOut || outcome == HttpOutcome::Slowed ||
                       outcome == HttpOutcome::Refused || outcome == HttpOutcome::SinkFailed;
         result.outcome = outcome;
         result.error = error;
+        return false;
+    }
+    HttpResult& Ended(HttpResult& result, HttpOutcome outcome, DWORD error = 0) {
+        Fail(result, outcome, error);
         return result;
     }
 
@@ -232,7 +238,7 @@ Transfer::Wait Transfer::WaitForCompletion(DWORD slowLimitMs, DWORD since) {
 bool Transfer::Open(const std::wstring& url, HttpResult& result) {
     m_root = InternetOpenW(m_options.agent.c_str(), m_options.accessType, nullptr, nullptr,
                            INTERNET_FLAG_ASYNC);
-    if (!m_root) return Fail(result, HttpOutcome::Failed, GetLastError()), false;
+    if (!m_root) return Fail(result, HttpOutcome::Failed, GetLastError());
     if (m_options.resetCacheSession)
         InternetSetOptionW(m_root, INTERNET_OPTION_RESET_URLCACHE_SESSION, nullptr, 0);
     InternetSetStatusCallbackW(m_root, OnStatus);
@@ -242,13 +248,13 @@ bool Transfer::Open(const std::wstring& url, HttpResult& result) {
         if (!OpenOne(address, result)) return false;
         if (!IsRedirect(Status())) return true;
         if (redirects == kMostRedirects)
-            return Fail(result, HttpOutcome::Failed, ERROR_HTTP_REDIRECT_FAILED), false;
+            return Fail(result, HttpOutcome::Failed, ERROR_HTTP_REDIRECT_FAILED);
         address = RedirectTarget(address, TextHeader(m_request, HTTP_QUERY_LOCATION));
         if (address.empty())
-            return Fail(result, HttpOutcome::Failed, ERROR_INTERNET_REDIRECT_SCHEME_CHANGE), false;
+            return Fail(result, HttpOutcome::Failed, ERROR_INTERNET_REDIRECT_SCHEME_CHANGE);
         InternetCloseHandle(m_request);
         m_request = nullptr;
-        if (StopRequested()) return Fail(result, HttpOutcome::Stopped), false;
+        if (StopRequested()) return Fail(result, HttpOutcome::Stopped);
     }
 }
 
@@ -304,7 +310,7 @@ bool Transfer::Finish(BOOL answered, HttpResult& result) {
 // false, with the outcome set, when it failed.
 bool Transfer::WentPending(HttpResult& result) {
     if (GetLastError() != ERROR_IO_PENDING)
-        return Fail(result, HttpOutcome::Failed, GetLastError()), false;
+        return Fail(result, HttpOutcome::Failed, GetLastError());
     ++m_state->pended;
     return true;
 }
@@ -313,15 +319,15 @@ bool Transfer::WentPending(HttpResult& result) {
 bool Transfer::Await(HttpResult& result, DWORD slowLimitMs, DWORD since) {
     switch (WaitForCompletion(slowLimitMs, since)) {
         case Wait::Stopped:
-            return Fail(result, HttpOutcome::Stopped), false;
+            return Fail(result, HttpOutcome::Stopped);
         case Wait::TimedOut:
-            return Fail(result, HttpOutcome::TimedOut), false;
+            return Fail(result, HttpOutcome::TimedOut);
         case Wait::Slowed:
-            return Fail(result, HttpOutcome::Slowed), false;
+            return Fail(result, HttpOutcome::Slowed);
         case Wait::Completed:
             break;
     }
-    if (!m_state->result) return Fail(result, HttpOutcome::Failed, m_state->error), false;
+    if (!m_state->result) return Fail(result, HttpOutcome::Failed, m_state->error);
     return true;
 }
 
@@ -365,26 +371,26 @@ bool Transfer::StartRead(int buffer, DWORD wanted, DWORD held, Read& read, HttpR
 bool Transfer::Deliver(const char* data, DWORD got, HttpResult& result) {
     const DWORD chunk = std::max<DWORD>(m_options.chunkSize, 1);
     for (DWORD at = 0; at < got; at += chunk) {
-        if (at > 0 && StopRequested()) return Fail(result, HttpOutcome::Stopped), false;
+        if (at > 0 && StopRequested()) return Fail(result, HttpOutcome::Stopped);
         if (!m_sink.Write(data + at, std::min(chunk, got - at)))
-            return Fail(result, HttpOutcome::SinkFailed), false;
+            return Fail(result, HttpOutcome::SinkFailed);
     }
     return true;
 }
 
 HttpResult Transfer::Run(const std::wstring& url) {
     HttpResult result;
-    if (StopRequested()) return Fail(result, HttpOutcome::Stopped);
+    if (StopRequested()) return Ended(result, HttpOutcome::Stopped);
     if (!Open(url, result)) return result;
 
     HttpResponseInfo head;
-    if (!ReadHead(head)) return Fail(result, HttpOutcome::Failed, ERROR_INVALID_DATA);
-    if (!m_sink.Begin(head)) return Fail(result, HttpOutcome::Refused);
+    if (!ReadHead(head)) return Ended(result, HttpOutcome::Failed, ERROR_INVALID_DATA);
+    if (!m_sink.Begin(head)) return Ended(result, HttpOutcome::Refused);
 
     Read read;
     bool asked = false;  // the next read was asked for before the last chunk went to the sink
     for (;;) {
-        if (StopRequested()) return Fail(result, HttpOutcome::Stopped);
+        if (StopRequested()) return Ended(result, HttpOutcome::Stopped);
         if (!asked) {
             // Waits until a byte has come. Only an answer of 0 given at once ends the body: a
             // read that went pending may complete without data while more is on its way.
@@ -402,7 +408,7 @@ HttpResult Transfer::Run(const std::wstring& url) {
         if (got == 0) continue;
         result.received += got;
         if (head.hasLength && result.received > head.length)
-            return Fail(result, HttpOutcome::Failed, ERROR_INVALID_DATA);
+            return Ended(result, HttpOutcome::Failed, ERROR_INVALID_DATA);
         const char* data = m_state->Buffer(read.buffer);
         // While reading ahead the next read is asked for before this chunk goes to the sink:
         // WinINet's thread takes in the link's bytes while this one writes.
