@@ -6,10 +6,20 @@
 #include <utility>
 
 #include "CodePage.h"
+#include "GdiOwners.h"
 #include "MenuItemRouting.h"
 
 namespace {
 constexpr UINT kTypeMask = 0x1F;  // the BS_ type bits of a button's style
+// BS_CHECKBOX's bit, set in every check-box type and, as it happens, in BS_OWNERDRAW (and
+// BS_GROUPBOX, BS_PUSHBOX): a window with it starts as a check button.
+constexpr DWORD kCheckBoxBit = BS_CHECKBOX;
+// The bit above BS_TYPEMASK, which the SDK leaves unnamed (kTypeMask counts it in the type).
+constexpr WPARAM kUnnamedTypeBit = 0x10;
+// Cleared from the style of BM_SETSTYLE before BS_OWNERDRAW goes in.
+constexpr WPARAM kClearedOnSetStyle = BS_RADIOBUTTON | kUnnamedTypeBit;
+// A rest icon id of LoadIcons: a gray copy of the hot icon (GRAY_ICON).
+constexpr int kGrayRestIconId = -2;
 constexpr UINT kMenuFlags = TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_NONOTIFY | TPM_RETURNCMD;
 constexpr int kMaxTipWidth = 400;
 
@@ -34,12 +44,13 @@ bool MeasureBitmap(HBITMAP bitmap, DWORD& width, DWORD& height) {
 // White where the image has the transparent colour; those pixels of the image become black,
 // so that the image can be painted over what the mask leaves (SRCAND, then SRCPAINT).
 HBITMAP MakeMaskAndClear(HBITMAP image, int width, int height, COLORREF transparent) {
-    HBITMAP mask = CreateBitmap(width, height, 1, 1, nullptr);
+    GdiObject<HBITMAP> mask(CreateBitmap(width, height, 1, 1, nullptr));
     HDC imageDc = CreateCompatibleDC(nullptr);
     HDC maskDc = CreateCompatibleDC(nullptr);
-    if (mask && imageDc && maskDc) {
-        HGDIOBJ oldImage = SelectObject(imageDc, image);
-        HGDIOBJ oldMask = SelectObject(maskDc, mask);
+    const bool made = mask && imageDc && maskDc;
+    if (made) {
+        const Selected useImage(imageDc, image);
+        const Selected useMask(maskDc, mask);
         SetBkColor(imageDc, transparent);
         BitBlt(maskDc, 0, 0, width, height, imageDc, 0, 0, SRCCOPY);
         // From a monochrome source white pixels take the background colour, black ones the
@@ -47,25 +58,20 @@ HBITMAP MakeMaskAndClear(HBITMAP image, int width, int height, COLORREF transpar
         SetBkColor(imageDc, RGB(0, 0, 0));
         SetTextColor(imageDc, RGB(255, 255, 255));
         BitBlt(imageDc, 0, 0, width, height, maskDc, 0, 0, SRCAND);
-        SelectObject(imageDc, oldImage);
-        SelectObject(maskDc, oldMask);
-    } else if (mask) {
-        DeleteObject(mask);
-        mask = nullptr;
     }
     if (imageDc) DeleteDC(imageDc);
     if (maskDc) DeleteDC(maskDc);
-    return mask;
+    return made ? mask.Release() : nullptr;
 }
 
 // The icon's size, read from its hotspot (an icon's centre); false when it is no icon.
 bool MeasureIcon(HICON icon, DWORD& width, DWORD& height) {
     ICONINFO info{};
     if (!GetIconInfo(icon, &info)) return false;
+    const GdiObject<HBITMAP> colour(info.hbmColor);
+    const GdiObject<HBITMAP> mask(info.hbmMask);
     width = 2 * info.xHotspot;
     height = 2 * info.yHotspot;
-    if (info.hbmMask) DeleteObject(info.hbmMask);
-    if (info.hbmColor) DeleteObject(info.hbmColor);
     return true;
 }
 }  // namespace
@@ -91,7 +97,7 @@ void ImageButton::EnsurePrepared() {
     if (m_prepared || !IsWindow()) return;
     m_prepared = true;
     const auto style = static_cast<DWORD>(GetWindowLongW(m_hWnd, GWL_STYLE));
-    if (style & 2) m_checkMode = true;  // check boxes (and owner-drawn windows) have this bit
+    if (style & kCheckBoxBit) m_checkMode = true;
     if ((style & kTypeMask) == BS_DEFPUSHBUTTON) m_isDefault = true;
     SetWindowLongW(m_hWnd, GWL_STYLE, static_cast<LONG>((style & ~kTypeMask) | BS_OWNERDRAW));
     SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0,
@@ -101,9 +107,9 @@ void ImageButton::EnsurePrepared() {
 void ImageButton::LoadIcons(int hotIconId, int restIconId) {
     EnsurePrepared();
     HICON hot = LoadProgramIcon(hotIconId);
-    HICON rest = restIconId == 0    ? nullptr
-                 : restIconId == -2 ? GRAY_ICON
-                                    : LoadProgramIcon(restIconId);
+    HICON rest = restIconId == 0                 ? nullptr
+                 : restIconId == kGrayRestIconId ? GRAY_ICON
+                                                 : LoadProgramIcon(restIconId);
     SetIconHandles(hot, rest);
 }
 
@@ -384,7 +390,7 @@ LRESULT ImageButton::OnSetStyle(WPARAM style, LPARAM redraw) {
     const UINT type = style & kTypeMask;
     if (type == BS_DEFPUSHBUTTON) m_isDefault = true;
     if (type == BS_PUSHBUTTON) m_isDefault = false;
-    return Default(BM_SETSTYLE, (style & ~WPARAM(0x14)) | BS_OWNERDRAW, redraw);
+    return Default(BM_SETSTYLE, (style & ~kClearedOnSetStyle) | BS_OWNERDRAW, redraw);
 }
 
 bool ImageButton::OnMeasureItem(MEASUREITEMSTRUCT* item) {

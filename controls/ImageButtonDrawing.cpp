@@ -3,6 +3,7 @@
 #include "ImageButton.h"
 
 #include "CodePage.h"
+#include "GdiOwners.h"
 
 namespace {
 constexpr UINT kCaptionFormat = DT_WORDBREAK | DT_CENTER;
@@ -17,9 +18,8 @@ int Height(const RECT& rect) {
 
 void FillSolid(HDC dc, int x, int y, int cx, int cy, COLORREF colour) {
     const RECT rect{x, y, x + cx, y + cy};
-    HBRUSH brush = CreateSolidBrush(colour);
+    const GdiObject<HBRUSH> brush(CreateSolidBrush(colour));
     FillRect(dc, &rect, brush);
-    DeleteObject(brush);
 }
 
 // A frame of one pixel: top and left in one colour, right and bottom in the other.
@@ -32,19 +32,27 @@ void Draw3dRect(HDC dc, const RECT& rect, COLORREF topLeft, COLORREF bottomRight
 }
 
 void Frame(HDC dc, const RECT& rect, COLORREF colour) {
-    HBRUSH brush = CreateSolidBrush(colour);
+    const GdiObject<HBRUSH> brush(CreateSolidBrush(colour));
     FrameRect(dc, &rect, brush);
-    DeleteObject(brush);
 }
 
 // One line of the classic 3-D edge, from `from` through `corner` to `to` (end excluded).
 void EdgeLine(HDC dc, int colourIndex, POINT from, POINT corner, POINT to) {
-    HPEN pen = CreatePen(PS_SOLID, 0, GetSysColor(colourIndex));
-    HGDIOBJ previous = SelectObject(dc, pen);
+    const GdiObject<HPEN> pen(CreatePen(PS_SOLID, 0, GetSysColor(colourIndex)));
+    const Selected usePen(dc, pen);
     const POINT points[] = {from, corner, to};
     Polyline(dc, points, 3);
-    SelectObject(dc, previous);
-    DeleteObject(pen);
+}
+// Each pixel of the DC's first width x height its gray level; black stays black.
+void MakePixelsGray(HDC dc, int width, int height) {
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const COLORREF pixel = GetPixel(dc, x, y);
+            if (pixel == RGB(0, 0, 0)) continue;  // black stays black
+            const auto level = static_cast<BYTE>(static_cast<int>(
+                GetGValue(pixel) * 0.587 + GetBValue(pixel) * 0.114 + GetRValue(pixel) * 0.299));
+            SetPixel(dc, x, y, RGB(level, level, level));
+        }
 }
 }  // namespace
 
@@ -200,41 +208,34 @@ void ImageButton::DrawIconImage(HDC dc, bool hasCaption, const RECT& item, RECT&
 HICON ImageButton::MakeGrayIcon(HICON icon) const {
     ICONINFO info{};
     if (!GetIconInfo(icon, &info)) return nullptr;
-    HDC window = GetDC(m_hWnd);
-    HDC source = window ? CreateCompatibleDC(window) : nullptr;
-    HDC target = window ? CreateCompatibleDC(window) : nullptr;
+    const WindowDc window(m_hWnd);
+    HDC source = window.Handle() ? CreateCompatibleDC(window.Handle()) : nullptr;
+    HDC target = window.Handle() ? CreateCompatibleDC(window.Handle()) : nullptr;
     HICON gray = nullptr;
-    BITMAP colour{};
-    if (source && target && info.hbmColor && GetObjectW(info.hbmColor, sizeof(colour), &colour)) {
-        const int width = static_cast<int>(2 * info.xHotspot);
-        const int height = static_cast<int>(2 * info.yHotspot);
-        HBITMAP grayBitmap =
-            CreateBitmap(width, height, colour.bmPlanes, colour.bmBitsPixel, nullptr);
-        if (grayBitmap) {
-            HGDIOBJ oldSource = SelectObject(source, info.hbmColor);
-            HGDIOBJ oldTarget = SelectObject(target, grayBitmap);
-            BitBlt(target, 0, 0, width, height, source, 0, 0, SRCCOPY);
-            for (int y = 0; y < height; ++y)
-                for (int x = 0; x < width; ++x) {
-                    const COLORREF pixel = GetPixel(target, x, y);
-                    if (pixel == RGB(0, 0, 0)) continue;  // black stays black
-                    const auto level = static_cast<BYTE>(
-                        static_cast<int>(GetGValue(pixel) * 0.587 + GetBValue(pixel) * 0.114 +
-                                         GetRValue(pixel) * 0.299));
-                    SetPixel(target, x, y, RGB(level, level, level));
+    {
+        // The icon's own bitmaps go before the DCs that drew with them.
+        const GdiObject<HBITMAP> mask(info.hbmMask);
+        const GdiObject<HBITMAP> colourBitmap(info.hbmColor);
+        BITMAP colour{};
+        if (source && target && colourBitmap && GetObjectW(colourBitmap, sizeof(colour), &colour)) {
+            const int width = static_cast<int>(2 * info.xHotspot);
+            const int height = static_cast<int>(2 * info.yHotspot);
+            const GdiObject<HBITMAP> grayBitmap(
+                CreateBitmap(width, height, colour.bmPlanes, colour.bmBitsPixel, nullptr));
+            if (grayBitmap) {
+                {
+                    const Selected useSource(source, colourBitmap);
+                    const Selected useTarget(target, grayBitmap);
+                    BitBlt(target, 0, 0, width, height, source, 0, 0, SRCCOPY);
+                    MakePixelsGray(target, width, height);
                 }
-            SelectObject(source, oldSource);
-            SelectObject(target, oldTarget);
-            ICONINFO grayInfo{TRUE, info.xHotspot, info.yHotspot, info.hbmMask, grayBitmap};
-            gray = CreateIconIndirect(&grayInfo);
-            DeleteObject(grayBitmap);
+                ICONINFO grayInfo{TRUE, info.xHotspot, info.yHotspot, mask, grayBitmap};
+                gray = CreateIconIndirect(&grayInfo);
+            }
         }
     }
-    if (info.hbmColor) DeleteObject(info.hbmColor);
-    if (info.hbmMask) DeleteObject(info.hbmMask);
     if (source) DeleteDC(source);
     if (target) DeleteDC(target);
-    if (window) ReleaseDC(m_hWnd, window);
     return gray;
 }
 
@@ -246,33 +247,33 @@ void ImageButton::DrawBitmapImage(HDC dc, bool hasCaption, const RECT& item, REC
     const int w = static_cast<int>(slot.width), h = static_cast<int>(slot.height);
     HDC imageDc = CreateCompatibleDC(dc);
     HDC maskDc = CreateCompatibleDC(dc);
-    HGDIOBJ oldImage = SelectObject(imageDc, slot.image);
-    HGDIOBJ oldMask = SelectObject(maskDc, slot.mask);
-    if (disabled && m_grayBitmapWhenDisabled) {
-        // The image over white, then embossed by the system's disabled look.
-        HDC grayDc = CreateCompatibleDC(dc);
-        HBITMAP gray = CreateCompatibleBitmap(dc, w, h);
-        HGDIOBJ oldGray = SelectObject(grayDc, gray);
-        FillSolid(grayDc, 0, 0, w, h, RGB(255, 255, 255));
-        const COLORREF oldBack = SetBkColor(grayDc, RGB(255, 255, 255));
-        BitBlt(grayDc, 0, 0, w, h, maskDc, 0, 0, SRCAND);
-        BitBlt(grayDc, 0, 0, w, h, imageDc, 0, 0, SRCPAINT);
-        SetBkColor(grayDc, oldBack);
-        SelectObject(grayDc, oldGray);
-        DeleteDC(grayDc);
-        DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(gray), 0, image.left, image.top,
-                   w, h, DST_BITMAP | DSS_DISABLED);
-        DeleteObject(gray);
-    } else {
-        // The mask's white keeps the target (background white), its black clears it (text
-        // black) for the image to be ORed in.
-        const COLORREF oldText = SetTextColor(dc, RGB(0, 0, 0));
-        BitBlt(dc, image.left, image.top, w, h, maskDc, 0, 0, SRCAND);
-        BitBlt(dc, image.left, image.top, w, h, imageDc, 0, 0, SRCPAINT);
-        SetTextColor(dc, oldText);
+    {
+        const Selected useImage(imageDc, slot.image);
+        const Selected useMask(maskDc, slot.mask);
+        if (disabled && m_grayBitmapWhenDisabled) {
+            // The image over white, then embossed by the system's disabled look.
+            HDC grayDc = CreateCompatibleDC(dc);
+            const GdiObject<HBITMAP> gray(CreateCompatibleBitmap(dc, w, h));
+            {
+                const Selected useGray(grayDc, gray);
+                FillSolid(grayDc, 0, 0, w, h, RGB(255, 255, 255));
+                const COLORREF oldBack = SetBkColor(grayDc, RGB(255, 255, 255));
+                BitBlt(grayDc, 0, 0, w, h, maskDc, 0, 0, SRCAND);
+                BitBlt(grayDc, 0, 0, w, h, imageDc, 0, 0, SRCPAINT);
+                SetBkColor(grayDc, oldBack);
+            }
+            DeleteDC(grayDc);
+            DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(gray.Get()), 0, image.left,
+                       image.top, w, h, DST_BITMAP | DSS_DISABLED);
+        } else {
+            // The mask's white keeps the target (background white), its black clears it (text
+            // black) for the image to be ORed in.
+            const COLORREF oldText = SetTextColor(dc, RGB(0, 0, 0));
+            BitBlt(dc, image.left, image.top, w, h, maskDc, 0, 0, SRCAND);
+            BitBlt(dc, image.left, image.top, w, h, imageDc, 0, 0, SRCPAINT);
+            SetTextColor(dc, oldText);
+        }
     }
-    SelectObject(imageDc, oldImage);
-    SelectObject(maskDc, oldMask);
     DeleteDC(imageDc);
     DeleteDC(maskDc);
 }
@@ -287,14 +288,13 @@ void ImageButton::PaintParentBackground(HDC dc) {
         RECT place;
         GetWindowRect(m_hWnd, &place);
         MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&place), 2);
-        HDC parentDc = GetDC(parent);
-        m_bgDC = CreateCompatibleDC(parentDc);
-        m_bgBitmap = CreateCompatibleBitmap(parentDc, width, height);
+        const WindowDc parentDc(parent);
+        m_bgDC = CreateCompatibleDC(parentDc.Handle());
+        m_bgBitmap = CreateCompatibleBitmap(parentDc.Handle(), width, height);
         if (m_bgDC && m_bgBitmap) {
             m_pOldBgBitmap = SelectObject(m_bgDC, m_bgBitmap);
-            BitBlt(m_bgDC, 0, 0, width, height, parentDc, place.left, place.top, SRCCOPY);
+            BitBlt(m_bgDC, 0, 0, width, height, parentDc.Handle(), place.left, place.top, SRCCOPY);
         }
-        ReleaseDC(parent, parentDc);
     }
     if (m_bgDC && m_bgBitmap) BitBlt(dc, 0, 0, width, height, m_bgDC, 0, 0, SRCCOPY);
 }

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "CodePage.h"
+#include "GdiOwners.h"
 
 namespace {
 // "Take over what waits in the slot": sent by other threads to the label, carries nothing.
@@ -114,12 +115,12 @@ void LinkLabel::FitToText() {
     MapWindowPoints(nullptr, GetParent(m_hWnd), reinterpret_cast<POINT*>(&rect), 2);
 
     const std::wstring text = ToWide(GetWindowText());
-    HDC dc = GetDC(m_hWnd);
-    HGDIOBJ previous = SelectObject(dc, m_fontLink);
     SIZE extent{};
-    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-    SelectObject(dc, previous);
-    ReleaseDC(m_hWnd, dc);
+    {
+        const WindowDc dc(m_hWnd);
+        const Selected font(dc.Handle(), m_fontLink);
+        GetTextExtentPoint32W(dc.Handle(), text.c_str(), static_cast<int>(text.size()), &extent);
+    }
 
     const auto style = static_cast<DWORD>(GetWindowLongW(m_hWnd, GWL_STYLE));
     if (style & SS_CENTERIMAGE)

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "GdiOwners.h"
+
 // Window whose DC measures texts: the application's main window, else the desktop.
 HWND MeasuringWindow();
 
@@ -18,53 +20,6 @@ public:
 
 private:
     HFONT m_font = nullptr;
-};
-
-// A window's DC, released on destruction.
-class WindowDc {
-public:
-    explicit WindowDc(HWND window) : m_window(window), m_dc(GetDC(window)) {}
-    ~WindowDc() { ReleaseDC(m_window, m_dc); }
-    WindowDc(const WindowDc&) = delete;
-    WindowDc& operator=(const WindowDc&) = delete;
-    HDC Handle() const { return m_dc; }
-
-private:
-    HWND m_window;
-    HDC m_dc;
-};
-
-// An object selected into a DC; the previous one goes back on destruction.
-class Selected {
-public:
-    Selected(HDC dc, HGDIOBJ object)
-        : m_dc(dc), m_old(object ? SelectObject(dc, object) : nullptr) {}
-    ~Selected() {
-        if (m_old) SelectObject(m_dc, m_old);
-    }
-    Selected(const Selected&) = delete;
-    Selected& operator=(const Selected&) = delete;
-
-private:
-    HDC m_dc;
-    HGDIOBJ m_old;
-};
-
-// A GDI object that is deleted on destruction.
-template <typename Handle>
-class GdiObject {
-public:
-    explicit GdiObject(Handle handle = nullptr) : m_handle(handle) {}
-    ~GdiObject() {
-        if (m_handle) DeleteObject(m_handle);
-    }
-    GdiObject(const GdiObject&) = delete;
-    GdiObject& operator=(const GdiObject&) = delete;
-    Handle Get() const { return m_handle; }
-    operator Handle() const { return m_handle; }  // NOLINT: stands for the handle
-
-private:
-    Handle m_handle;
 };
 
 // A memory DC compatible with `dc`, deleted on destruction.

@@ -12,6 +12,7 @@
 namespace {
 constexpr UINT kSeparatorByPosition = MF_SEPARATOR | MF_OWNERDRAW | MF_BYPOSITION;  // 0xD00
 constexpr UINT kSeparator = MF_SEPARATOR | MF_OWNERDRAW;                            // 0x900
+constexpr UINT kPopupByPosition = MF_POPUP | MF_OWNERDRAW | MF_BYPOSITION;          // 0x510
 constexpr int kMostPaddingBlanks = 256;
 
 // Draw and measure requests for items of our menus, found through the item's data.
@@ -247,7 +248,7 @@ void VantuMenu::ResyncItems() {
             record = TakeUnmarked(id, MF_POPUP);
             if (record && !shown.empty()) record->text = shown;
             if (!record) {
-                record = make(shown, (LOBYTE(state) & ~MF_POPUP) | 0x510, id);
+                record = make(shown, (LOBYTE(state) & ~MF_POPUP) | kPopupByPosition, id);
                 AddPopupHandle(popup);
                 modify(position, record);
             }
