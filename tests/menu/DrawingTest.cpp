@@ -137,6 +137,7 @@ HIMAGELIST MakeCheckImages(COLORREF unselected, COLORREF selected) {
 TEST_F(ItemDrawing, CheckedItemWithoutImageShowsTickDotOrCheckImage) {
     const COLORREF mark = GetSysColor(COLOR_MENUTEXT);
     const COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT);
+    ASSERT_EQ(highlight, RGB(48, 150, 250));  // the test prefix's: the shades below are its
     const COLORREF unselectedImage = RGB(10, 200, 90), selectedImage = RGB(200, 90, 10);
     struct Pixel {
         int x, y;
@@ -172,7 +173,7 @@ TEST_F(ItemDrawing, CheckedItemWithoutImageShowsTickDotOrCheckImage) {
          false,
          {{4, 3, highlight, true},
           {19, 18, highlight, true},
-          {5, 4, VantuMenu::LightenColor(highlight, 0.85), true},
+          {5, 4, RGB(223, 239, 254), true},
           {9, 9, mark, true},
           {15, 7, mark, true},
           {15, 10, mark, false}}},
@@ -243,7 +244,7 @@ TEST(Marks, XpCheckBoxIsFramedAndFilledInTheHighlightsShades) {
         HBITMAP bullet = dot ? CreateBitmap(8, 8, 1, 1, nullptr) : nullptr;
         VantuMenu::DrawCheckXp(canvas.Dc(), RECT{5, 5, 21, 21}, bullet, highlight);
         if (bullet) DeleteObject(bullet);
-        const COLORREF fill = VantuMenu::LightenColor(highlight, 0.85);
+        const COLORREF fill = RGB(216, 228, 240);
         EXPECT_EQ(canvas.At(5, 5), highlight);
         EXPECT_EQ(canvas.At(20, 20), highlight);
         EXPECT_EQ(canvas.At(20, 5), highlight);
@@ -282,7 +283,8 @@ TEST_F(ItemDrawing, ClassicSelectionLeavesThePictureColumnOut) {
 
 TEST_F(ItemDrawing, XpLookNeverHighlightsDisabledItems) {
     MenuPlatform::Current().Assume(kOsWinXp, false);
-    const COLORREF selection = VantuMenu::LightenColor(GetSysColor(COLOR_HIGHLIGHT), 0.7);
+    ASSERT_EQ(GetSysColor(COLOR_HIGHLIGHT), RGB(48, 150, 250));  // the test prefix's
+    const COLORREF selection = RGB(192, 223, 253);
     const COLORREF window = GetSysColor(COLOR_WINDOW);
     struct Case {
         UINT state;

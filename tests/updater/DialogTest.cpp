@@ -4,6 +4,7 @@
 
 #include <windows.h>
 // after windows.h
+#include <commctrl.h>
 #include <tlhelp32.h>
 
 #include <atomic>
@@ -429,6 +430,19 @@ TEST(ForeignMessages, CarryNothingTheDialogWouldFollow) {
     std::thread again([&] { shown.Dialog().AppendLog("* 乙"); });
     again.join();
     EXPECT_EQ(shown.LogText(), L"* 乙\r\n");
+}
+
+// The file bar follows the download's notices, on a scale of 0 to 100.
+TEST(FileProgress, ShowsTheLastNotice) {
+    Workers().Reset();
+    SetEvent(Workers().releaseRun);
+    RunningDialog shown("");
+    ASSERT_TRUE(shown.WaitForStartTick());
+    for (WPARAM percent : {40, 80}) SendMessageW(shown.Window(), WM_DOWNLOAD_PROGRESS, percent, 0);
+    HWND bar = shown.Item(IDC_FILE_PROGRESS);
+    EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 80);
+    EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, TRUE, 0), 0);
+    EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 100);
 }
 
 class LogPanel : public testing::Test {

@@ -90,6 +90,21 @@ TEST(SingleInstance, AMarkerThatIsNotOursToOpenKeepsTheUpdaterFromStarting) {
     CloseHandle(marker);
 }
 
+// A marker that cannot be made for any other reason (here the name is an event's) is no other
+// instance: the updater starts without the guard.
+TEST(SingleInstance, AMarkerThatCannotBeMadeOtherwiseLetsTheUpdaterStart) {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, L"Update");
+    ASSERT_NE(event, nullptr);
+    SetLastError(0);
+    ASSERT_EQ(CreateMutexW(nullptr, FALSE, L"Update"), nullptr);  // the case we mean
+    ASSERT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    ChildProcess updater;
+    HWND dialog = StartUpdater(updater, L"");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(Closes(updater, dialog));
+    CloseHandle(event);
+}
+
 // Another process's messages with made-up pointers and a made-up notice of 100.
 TEST(ForeignMessages, NeitherCrashNorFinishTheRealUpdater) {
     ChildProcess updater;

@@ -165,6 +165,24 @@ TEST_F(UpdateRun, ANewerVersionIsInstalledAndStarted) {
     EXPECT_TRUE(FileExists(Path(L"commercial-started.txt")));
 }
 
+// Without the commercial edition beside it the update still finishes: nothing is started, and
+// the updater ends.
+TEST_F(UpdateRun, WithoutTheCommercialEditionTheUpdateFinishesAndStartsNothing) {
+    ASSERT_TRUE(DeleteFileW(Path(L"Tanvik商业版.exe").c_str()));
+    OfferNewVersion({.body = m_newBytes});
+    ASSERT_TRUE(Start(L"AutoUpdate"));
+    ASSERT_TRUE(Watch([] { return false; }, 60000)) << "the updater did not finish";
+    // As above, the success line shows only when the panel is read before the dialog ends.
+    std::vector<std::wstring> expected{kConnecting, kConnected, kAnalysed, kDownloading};
+    if (Lines(m_log).size() == 5) expected.push_back(kSucceeded);
+    EXPECT_EQ(Lines(m_log), expected);
+    std::string now;
+    ASSERT_TRUE(ReadFileBytes(m_installed, now));
+    EXPECT_TRUE(now == m_newBytes);
+    Sleep(1000);  // what a start would have run, given the time to write its mark
+    EXPECT_FALSE(FileExists(Path(L"commercial-started.txt")));
+}
+
 TEST_F(UpdateRun, EveryOtherOutcomeSaysWhatHappenedAndKeepsTheProgram) {
     struct Case {
         const char* name;
@@ -327,6 +345,9 @@ TEST_F(UpdateRun, NowhereToWriteTheDownloadEndsNothing) {
     std::string now;
     ASSERT_TRUE(ReadFileBytes(m_installed, now));
     EXPECT_TRUE(now == m_oldBytes) << "the installed program has changed";
+    // The stage bar counts the run's three stages.
+    EXPECT_EQ(SendMessageW(Item(IDC_STAGE_PROGRESS), PBM_GETRANGE, TRUE, 0), 0);
+    EXPECT_EQ(SendMessageW(Item(IDC_STAGE_PROGRESS), PBM_GETRANGE, FALSE, 0), 3);
     PostMessageW(m_dialog, WM_CLOSE, 0, 0);
 }
 

@@ -788,3 +788,40 @@ TEST_F(Download, ACompletePartIsInstalledWithoutARequest) {
             EXPECT_FALSE(request.HasHeader("Range")) << c.name;
     }
 }
+
+// The download asks as the old client did, and always of the server itself, never a cache.
+TEST_F(Download, AsksWithTheOldClientsHeadersAndNeverFromACache) {
+    Server().ClearRequests();
+    for (int run = 0; run < 2; ++run) EXPECT_EQ(RunDownload(Url("/new.exe"), m_target).result, 0);
+    const std::vector<ReceivedRequest> requests = RequestsFor("/new.exe");
+    ASSERT_EQ(requests.size(), 2u);  // the second download of the address reached the server
+    for (const ReceivedRequest& request : requests) {
+        EXPECT_EQ(request.Header("Accept"), "*/*");
+        EXPECT_EQ(request.Header("Accept-Language"), "zh-cn");
+        // The header, not WinINet's "Agent<tick>" session name, goes on the wire.
+        EXPECT_EQ(request.Header("User-Agent"),
+                  "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)");
+        EXPECT_FALSE(request.HasHeader("Accept-Encoding"));
+        EXPECT_EQ(request.Header("Pragma"), "no-cache");
+    }
+}
+
+// A question to the server names the program as its agent, and each is asked again.
+TEST(FetchText, NamesTheProgramAndAsksTheServerEachTime) {
+    Server().Script("/asked", {.body = "true"});
+    Server().ClearRequests();
+    GbkString reply;
+    for (int fetch = 0; fetch < 2; ++fetch) {
+        FetchText(Url("/asked"), reply);
+        EXPECT_EQ(reply.Bytes(), "true");
+    }
+    const std::vector<ReceivedRequest> requests = RequestsFor("/asked");
+    ASSERT_EQ(requests.size(), 2u);
+    for (const ReceivedRequest& request : requests) {
+        EXPECT_EQ(request.method, "GET");
+        EXPECT_EQ(request.Header("Accept"), "*/*");  // WinINet's own
+        EXPECT_EQ(request.Header("User-Agent"), "workflow_tests");
+        EXPECT_FALSE(request.HasHeader("Accept-Encoding"));
+        EXPECT_FALSE(request.HasHeader("Pragma"));
+    }
+}
