@@ -43,6 +43,8 @@ wine_process_of() {
 run_early_case() {
   local kind=$1 log=$2
   shift 2
+  # Emptied first: a line that an earlier run left must not be read as this run's.
+  : >"$log"
   # Through a pipe, as under ctest: the run is over only when every holder of it is gone.
   (bash "$checker" "$@" 2>&1 | cat >"$log") &
   local run=$! started=$SECONDS
@@ -52,7 +54,15 @@ run_early_case() {
     sleep 0.1
   done
   local since=$SECONDS
-  [ "$kind" = sigkill ] && kill -KILL $(wine_process_of WaitsBesideAChild) 2>/dev/null
+  if [ "$kind" = sigkill ]; then
+    # The script that starts Wine carries the same words until it has become Wine.
+    local wine=
+    while [ -z "$wine" ] && ((SECONDS - since <= 10)); do
+      wine=$(wine_process_of WaitsBesideAChild)
+      [ -n "$wine" ] || sleep 0.1
+    done
+    [ -z "$wine" ] || kill -KILL $wine 2>/dev/null
+  fi
   while kill -0 "$run" 2>/dev/null && ((SECONDS - since <= 10)); do sleep 0.1; done
   if kill -0 "$run" 2>/dev/null; then
     echo slow
