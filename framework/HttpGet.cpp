@@ -47,7 +47,8 @@ std::wstring TextHeader(HINTERNET request, DWORD query) {
 // connection goes on, on a WinINet thread, until the server closes it). One whose operation
 // never completes stays aside for good. A late closing notice changes nothing.
 // A state is held from Take until it is given back settled, or until it settles in the pool;
-// only held states keep buffers, and at most kMostHeldTransfers are held at once.
+// at most kMostHeldTransfers are held at once. Of the settled ones only the next to be taken
+// keeps its buffers.
 struct AsyncState {
     HANDLE completed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::atomic<DWORD_PTR> result{0};

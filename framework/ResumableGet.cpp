@@ -61,8 +61,8 @@ bool WorthAnotherTry(const HttpResult& result) {
     }
 }
 
-bool IsEtag(const std::wstring& validator) {
-    return !validator.empty() && (validator[0] == L'"' || validator.compare(0, 2, L"W/") == 0);
+bool IsWeakEtag(const std::wstring& etag) {
+    return etag.compare(0, 2, L"W/") == 0;
 }
 
 // What a reply to a request for the rest of a body turned out to be.
@@ -80,7 +80,6 @@ public:
     TrySink(ResumePoint& point, ResumableSink& sink) : m_point(point), m_sink(sink) {}
 
     bool Begin(const HttpResponseInfo& reply) override {
-        m_reply = reply;
         if (m_point.offset == 0) return BeginWhole(reply);
         if (reply.status == 200) {
             m_answer = RangeAnswer::Whole;
@@ -88,6 +87,7 @@ public:
         }
         if (IsPassingFailure(reply.status)) {
             m_answer = RangeAnswer::Passing;
+            m_retryAfterMs = RetryAfterMs(reply);
             return false;
         }
         if (reply.status == 416 || (reply.status == 206 && !IsRestOfBody(reply, m_point))) {
@@ -110,7 +110,8 @@ public:
     }
 
     RangeAnswer Answer() const { return m_answer; }
-    const HttpResponseInfo& Reply() const { return m_reply; }
+    // How long a server that said "not now" asked to be left alone.
+    DWORD RetryAfter() const { return m_retryAfterMs; }
 
 private:
     bool BeginWhole(const HttpResponseInfo& reply) {
@@ -123,8 +124,8 @@ private:
 
     ResumePoint& m_point;
     ResumableSink& m_sink;
-    HttpResponseInfo m_reply;
     RangeAnswer m_answer = RangeAnswer::None;
+    DWORD m_retryAfterMs = 0;
 };
 
 // False when a stop ended the pause.
@@ -140,10 +141,7 @@ bool Pause(DWORD ms, const std::function<bool()>& stopRequested) {
 }  // namespace
 
 std::wstring ResumeValidator(const HttpResponseInfo& reply) {
-    if (!reply.etag.empty()) {
-        const bool weak = reply.etag.compare(0, 2, L"W/") == 0;
-        if (!weak) return reply.etag;
-    }
+    if (!reply.etag.empty() && !IsWeakEtag(reply.etag)) return reply.etag;
     ULONGLONG modified = 0, date = 0;
     if (ParseHttpDate(reply.lastModified, modified) && ParseHttpDate(reply.date, date) &&
         modified + 1 <= date)
@@ -167,9 +165,10 @@ bool IsRestOfBody(const HttpResponseInfo& reply, const ResumePoint& point) {
         return false;
     if (reply.hasLength && reply.length != total - first) return false;
     if (!reply.encoding.empty() && _wcsicmp(reply.encoding.c_str(), L"identity") != 0) return false;
-    if (IsEtag(point.validator)) return reply.etag == point.validator;
+    // A validator is a strong ETag (quoted) or a date.
+    if (point.validator.starts_with(L'"')) return reply.etag == point.validator;
     // Named by its date: the body then had no strong ETag, so one now names another body.
-    const bool strongEtag = IsEtag(reply.etag) && reply.etag.compare(0, 2, L"W/") != 0;
+    const bool strongEtag = !reply.etag.empty() && !IsWeakEtag(reply.etag);
     return !strongEtag && (reply.lastModified.empty() || reply.lastModified == point.validator);
 }
 
@@ -262,7 +261,7 @@ HttpResult ResumableGet(const std::wstring& url, const HttpGetOptions& options,
         fruitless = broughtNew ? 0 : fruitless + 1;
         if (fruitless >= retry.mostFruitlessTries) return result;
         // A slowed link is still there: the rest is asked for at once.
-        const DWORD asked = answer == RangeAnswer::Passing ? RetryAfterMs(trySink.Reply()) : 0;
+        const DWORD asked = answer == RangeAnswer::Passing ? trySink.RetryAfter() : 0;
         if (result.outcome != HttpOutcome::Slowed &&
             !Pause(PauseBefore(retry, fruitless, asked), options.stopRequested)) {
             result.outcome = HttpOutcome::Stopped;
