@@ -50,41 +50,21 @@ std::optional<FileIdentity> IdentityOf(const std::wstring& path) {
     return FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
 }
 
-// The path made full, "." and ".." resolved, without a "\\?\" prefix (which GetFullPathNameW
-// leaves as it is); empty when it cannot be.
-std::wstring FullPath(std::wstring path) {
-    if (path.starts_with(L"\\\\?\\UNC\\")) {
-        path.erase(2, 6);  // \\?\UNC\server\share -> \\server\share
-    } else if (path.starts_with(L"\\\\?\\") && path.size() > 5 && path[5] == L':') {
-        path.erase(0, 4);  // \\?\C:\folder -> C:\folder
-    }
-    std::wstring full(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (length == 0 || length > kLongestPath) return {};
-        if (length < full.size()) {
-            full.resize(length);
-            return full;
-        }
-        full.resize(length);  // the size it needs, its terminating null included
-    }
+// The path made full, "." and ".." resolved; empty when it cannot be.
+std::wstring FullPath(const std::wstring& path) {
+    std::wstring full(kLongestPath, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), kLongestPath, full.data(), nullptr);
+    full.resize(length < kLongestPath ? length : 0);
+    return full;
 }
 
 // The full path of the file that a process runs; false when it cannot be read.
 bool ImageOf(HANDLE process, std::wstring& image) {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD length = static_cast<DWORD>(buffer.size());
-        if (QueryFullProcessImageNameW(process, 0, buffer.data(), &length)) {
-            buffer.resize(length);
-            image = std::move(buffer);
-            return true;
-        }
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || buffer.size() >= kLongestPath)
-            return false;
-        buffer.resize(kLongestPath);
-    }
+    image.assign(kLongestPath, L'\0');
+    DWORD length = kLongestPath;
+    if (!QueryFullProcessImageNameW(process, 0, image.data(), &length)) return false;
+    image.resize(length);
+    return true;
 }
 
 // The file about to be replaced, told apart from every other file.
