@@ -1,8 +1,10 @@
 #include "DownloadHarness.h"
 
+#include <stdexcept>
 #include <thread>
 
 #include "DownloadFile.h"
+#include "Sha256.h"
 #include "UpdateDialog.h"
 #include "resource_ids.h"
 
@@ -22,6 +24,14 @@ std::vector<ReceivedRequest> RequestsFor(const std::string& target) {
     for (const ReceivedRequest& request : Server().Requests())
         if (request.target == target) found.push_back(request);
     return found;
+}
+
+ExpectedFile SignedFileOf(const std::string& bytes) {
+    ExpectedFile file{.size = bytes.size()};
+    Sha256 hash;
+    if (!hash.Add(bytes.data(), static_cast<ULONG>(bytes.size())) || !hash.Finish(file.sha256))
+        throw std::runtime_error("SHA-256 could not be taken");
+    return file;
 }
 
 std::string ProgramBytes(size_t size, char seed) {

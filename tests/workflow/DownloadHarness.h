@@ -42,6 +42,8 @@ testsupport::TestHttpServer& Server();
 GbkString Url(const std::string& target);
 // The requests for `target`, from the server's record.
 std::vector<testsupport::ReceivedRequest> RequestsFor(const std::string& target);
+// What a signed release would say of `bytes`: their size and SHA-256.
+ExpectedFile SignedFileOf(const std::string& bytes);
 // "MZ", then bytes numbered from `seed`: as long as asked, a different body for each seed.
 std::string ProgramBytes(size_t size, char seed);
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "BodyChecks.h"
+#include "DownloadHarness.h"
 #include "ProgramImage.h"
 #include "Sha256.h"
 #include "ProgramImages.h"
@@ -192,10 +193,7 @@ TEST(ProgramImage, ALinkersProgramIsProvenWholeAndNotWhenCut) {
 TEST(BodyChecks, AProgramProvenWholeAndTheSignedFileOnly) {
     const std::string program = ImageBytes({.sections = {{0x400, 0x10000 - 0x400}}}, 0x10000);
     const std::string noHeaders = "MZ" + std::string(5000, 'x');
-    ExpectedFile signedFile{.size = program.size()};
-    Sha256 hash;
-    ASSERT_TRUE(hash.Add(program.data(), static_cast<ULONG>(program.size())));
-    ASSERT_TRUE(hash.Finish(signedFile.sha256));
+    const ExpectedFile signedFile = SignedFileOf(program);
     ExpectedFile otherFile = signedFile;
     otherFile.sha256[31] ^= 1;
     struct Case {

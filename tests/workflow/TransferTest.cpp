@@ -672,10 +672,7 @@ TEST_F(Download, EveryRedirectIsAskedForTheRestAgain) {
 // One run leaves a part (a stop, a kill, a failed run); the next run of the same offer goes on
 // from it, any other starts again.
 TEST_F(Download, AKeptPartIsResumedByTheNextRunOfTheSameOffer) {
-    ExpectedFile signedFile{.size = m_new.size()};
-    Sha256 hash;
-    ASSERT_TRUE(hash.Add(m_new.data(), static_cast<ULONG>(m_new.size())));
-    ASSERT_TRUE(hash.Finish(signedFile.sha256));
+    const ExpectedFile signedFile = SignedFileOf(m_new);
     ExpectedFile otherFile = signedFile;
     otherFile.sha256[0] ^= 1;
     DownloadSettings signedRelease, otherSignedRelease, otherVersion = kQuickTries;
@@ -748,10 +745,7 @@ TEST_F(Download, AKeptPartIsResumedByTheNextRunOfTheSameOffer) {
 // the target was held) leaves a complete part: the next run checks it and installs it without
 // asking the server for a range past its end.
 TEST_F(Download, ACompletePartIsInstalledWithoutARequest) {
-    ExpectedFile signedFile{.size = m_new.size()};
-    Sha256 hash;
-    ASSERT_TRUE(hash.Add(m_new.data(), static_cast<ULONG>(m_new.size())));
-    ASSERT_TRUE(hash.Finish(signedFile.sha256));
+    const ExpectedFile signedFile = SignedFileOf(m_new);
     struct Case {
         const char* name;
         std::optional<ExpectedFile> expected;
