@@ -20,6 +20,7 @@
 
 #include "CodePage.h"
 #include "DialogHarness.h"
+#include "DialogRun.h"
 #include "DownloadFile.h"
 #include "Sha256.h"
 #include "StagedFile.h"
@@ -34,6 +35,14 @@ constexpr DWORD kBareRead = 1 << 20;
 constexpr int kPairs = 9;
 // The reads of old, for the cost of unthrottled updates per chunk.
 constexpr DWORD kSmallRead = 16384;
+
+// The live dialog, bound as a run binds it: every download's figures go to its labels.
+DialogRun* g_shown = nullptr;
+
+int Download(HWND dialog, const std::wstring& url, const std::wstring& path, DownloadHooks hooks) {
+    hooks.report = g_shown;
+    return DownloadFile(dialog, ToGbk(url), path, hooks);
+}
 
 double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
     LARGE_INTEGER frequency;
@@ -118,7 +127,7 @@ DigestCost MeasureDigestCost(HWND dialog, const std::wstring& url, const std::ws
     std::vector<double> unchecked, checked;
     const auto timedDownload = [&](const DownloadHooks& hooks, std::vector<double>& times) {
         const LARGE_INTEGER start = Now();
-        const int outcome = DownloadFile(dialog, ToGbk(url), scratch, hooks);
+        const int outcome = Download(dialog, url, scratch, hooks);
         times.push_back(Seconds(start, Now()));
         DeleteFileW(scratch.c_str());
         return outcome;
@@ -158,7 +167,7 @@ int PrintUncheckedSeconds(HWND dialog, const std::wstring& url, const std::wstri
     const std::wstring scratch = folder + L"\\scratch.exe";
     for (int i = 0; i < count; ++i) {
         const LARGE_INTEGER start = Now();
-        const int outcome = DownloadFile(dialog, ToGbk(url), scratch, {});
+        const int outcome = Download(dialog, url, scratch, {});
         const double seconds = Seconds(start, Now());
         const double megabytes = MegabytesOf(scratch);
         DeleteFileW(scratch.c_str());
@@ -188,7 +197,7 @@ int PrintResumedInstalls(HWND dialog, const std::wstring& url, const std::wstrin
     for (int i = 0; i < count; ++i) {
         StagedFile::RemoveLeftover(target);
         DeleteFileW(target.c_str());
-        if (DownloadFile(dialog, ToGbk(url), target, hooks) == 0 &&
+        if (Download(dialog, url, target, hooks) == 0 &&
             MegabytesOf(target) * 1048576.0 == static_cast<double>(hooks.expected->size))
             ++installed;
     }
@@ -206,6 +215,8 @@ int wmain(int argc, wchar_t** argv) {
         SetEvent(Workers().releaseRun);
         RunningDialog shown("");
         if (!shown.Window() || !shown.WaitForStartTick()) return 1;
+        DialogRun run(&shown.Dialog());
+        g_shown = &run;
         const int outcome =
             PrintResumedInstalls(shown.Window(), argv[3], argv[4], argv[5], _wtoi(argv[2]));
         shown.Close();
@@ -233,6 +244,8 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("the dialog did not start\n");
         return 1;
     }
+    DialogRun run(&shown.Dialog());
+    g_shown = &run;
     HWND dialog = shown.Window();
     if (uncheckedOnly) {
         const int outcome = PrintUncheckedSeconds(dialog, url, folder, count);
@@ -258,7 +271,7 @@ int wmain(int argc, wchar_t** argv) {
         }
     });
     LARGE_INTEGER start = Now();
-    const int result = DownloadFile(dialog, ToGbk(url), target, {});
+    const int result = Download(dialog, url, target, {});
     std::vector<double> realTimes{Seconds(start, Now())};
     downloading = false;
     prober.join();
@@ -277,7 +290,7 @@ int wmain(int argc, wchar_t** argv) {
             if ((pair + turn) % 2 == 0)
                 timed([&] { BareDownload(url, scratch, kBareRead, [](uint64_t) {}); }, bareTimes);
             else if (pair > 0)  // the first pair's download is the one above
-                timed([&] { DownloadFile(dialog, ToGbk(url), scratch, {}); }, realTimes);
+                timed([&] { Download(dialog, url, scratch, {}); }, realTimes);
         }
         ratios.push_back(bareTimes.back() / realTimes.back());
     }
@@ -321,7 +334,7 @@ int wmain(int argc, wchar_t** argv) {
     });
     DownloadHooks hooks;
     hooks.stopRequested = [&stop] { return stop.load(); };
-    DownloadFile(dialog, ToGbk(limitedUrl.empty() ? url : limitedUrl), scratch, hooks);
+    Download(dialog, limitedUrl.empty() ? url : limitedUrl, scratch, hooks);
     const LARGE_INTEGER returnedAt = Now();
     stopper.join();
     StagedFile::RemoveLeftover(scratch);  // a stopped download keeps its part

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "DialogHarness.h"
+#include "DialogRun.h"
 #include "ObjectLifetime.h"
 #include "ProgramHelp.h"
 #include "TemplateReader.h"
@@ -228,7 +229,7 @@ TEST_P(StartTick, ChoosesTheModeOnceFromTheCommandLine) {
     ASSERT_TRUE(shown.WaitForStartTick());
     Sleep(1200);  // a second tick must change nothing
 
-    EXPECT_EQ(shown.Dialog().m_strMode, GetParam().commandTail);
+    EXPECT_EQ(shown.Dialog().Mode(), GetParam().commandTail);
     EXPECT_EQ(shown.LogText(), std::wstring(kWelcome) + kModeLine);
     EXPECT_EQ(Workers().loadInfoStarts.load(), 1);
     if (GetParam().automatic) {
@@ -239,7 +240,7 @@ TEST_P(StartTick, ChoosesTheModeOnceFromTheCommandLine) {
         EXPECT_TRUE(WaitUntil([] { return Workers().runsEnded.load() == 1; }));
         EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(shown.Item(IDOK)) != FALSE; }));
         EXPECT_FALSE(IsWindowEnabled(shown.Item(IDC_STOP)));  // Stop stays off in this mode
-        EXPECT_EQ(shown.Dialog().m_pUpdateThread.load(), nullptr);
+        EXPECT_FALSE(shown.Dialog().RunInProgress());
     } else {
         EXPECT_EQ(Workers().runStarts.load(), 0);
         EXPECT_TRUE(IsWindowEnabled(shown.Item(IDOK)));
@@ -267,19 +268,19 @@ TEST(StartAndStop, OneRunAtATimeAndStopClearsTheDownloadFlag) {
 
     Click(dialog, IDOK);
     ASSERT_TRUE(WaitUntil([] { return Workers().runStarts.load() == 1; }));
-    EXPECT_NE(shown.Dialog().m_pUpdateThread.load(), nullptr);
+    EXPECT_TRUE(shown.Dialog().RunInProgress());
     EXPECT_TRUE(IsWindow(dialog));  // Start never closes the dialog
     Click(dialog, IDOK);            // a run is in progress: no second one
     Sleep(200);
     EXPECT_EQ(Workers().runStarts.load(), 1);
 
-    ASSERT_TRUE(WaitUntil([&] { return shown.Dialog().m_bDownloadRunning.load() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return shown.Dialog().DownloadRunning(); }));
     Click(dialog, IDC_STOP);
     EXPECT_EQ(shown.LogText(), beforeStop + kStopLine);
     SetEvent(Workers().releaseRun);
     ASSERT_TRUE(WaitUntil([] { return Workers().runsEnded.load() == 1; }));
     EXPECT_EQ(Workers().flagSeenAtEnd.load(), 0);
-    ASSERT_TRUE(WaitUntil([&] { return shown.Dialog().m_pUpdateThread.load() == nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return !shown.Dialog().RunInProgress(); }));
 
     Click(dialog, IDOK);  // the run has ended: Start starts a new one
     EXPECT_TRUE(WaitUntil([] { return Workers().runStarts.load() == 2; }));
@@ -414,8 +415,8 @@ TEST(ForeignMessages, CarryNothingTheDialogWouldFollow) {
     HWND dialog = shown.Window();
     ASSERT_TRUE(shown.WaitForStartTick());
     const std::wstring before = shown.LogText();
-    PostMessageW(dialog, WM_APPEND_LOG, 0, 0x400000);
-    SendMessageW(dialog, WM_APPEND_LOG, 0x1234, 0x10);
+    PostMessageW(dialog, WM_REPORT_QUEUED, 0, 0x400000);
+    SendMessageW(dialog, WM_REPORT_QUEUED, 0x1234, 0x10);
     PostMessageW(dialog, WM_DOWNLOAD_PROGRESS, 100, 0x400000);
     // Posted messages are handled in their order: once the last one shows, all have been.
     EXPECT_TRUE(WaitUntil([&] { return TextOf(shown.Item(IDC_PERCENT)) == L"100%"; }));
@@ -443,6 +444,53 @@ TEST(FileProgress, ShowsTheLastNotice) {
     EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 80);
     EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, TRUE, 0), 0);
     EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 100);
+}
+
+// A worker's binding: the settings it reads once, and each report landing on its control;
+// once the dialog has gone, every call says so and the run counts as stopped.
+TEST(DialogRun, ReadsTheSettingsOnceAndEachReportLandsOnItsControl) {
+    Workers().Reset();
+    SetEvent(Workers().releaseRun);
+    RunningDialog shown("");
+    ASSERT_TRUE(shown.WaitForStartTick());
+    DialogRun run(&shown.Dialog());
+    ASSERT_TRUE(run.Bound());
+    const RunSettings& settings = run.Settings();
+    EXPECT_EQ(settings.checkUrl, "http://127.0.0.1:9/freeUpdate/isweb.asp");
+    EXPECT_EQ(settings.updateUrl, "http://127.0.0.1:9/freeUpdate/update.asp?action=Auto");
+    EXPECT_EQ(settings.manualUrl, "http://127.0.0.1:9/freeUpdate/update.asp?action=Hand");
+    EXPECT_EQ(settings.logUrl, "http://127.0.0.1:9/freeUpdate/log.asp");
+    EXPECT_EQ(settings.noticeWindow, shown.Window());
+    EXPECT_TRUE(settings.mainProgram.ends_with(L"\\Tanvik体验版.exe"));
+
+    HWND stage = shown.Item(IDC_STAGE_PROGRESS);
+    ASSERT_TRUE(run.Stage(3));
+    ASSERT_TRUE(run.RunBegun());
+    EXPECT_FALSE(IsWindowEnabled(shown.Item(IDOK)));
+    EXPECT_EQ(SendMessageW(stage, PBM_GETRANGE, FALSE, 0), 3);
+    EXPECT_EQ(SendMessageW(stage, PBM_GETPOS, 0, 0), 0);
+    ASSERT_TRUE(run.Stage(2));
+    EXPECT_EQ(SendMessageW(stage, PBM_GETPOS, 0, 0), 2);
+    ASSERT_TRUE(run.Download({37, "512KB", "64KB/S", "37%"}));
+    EXPECT_EQ(TextOf(shown.Item(IDC_FILE_SIZE)), L"512KB");
+    EXPECT_EQ(TextOf(shown.Item(IDC_SPEED)), L"64KB/S");
+    EXPECT_EQ(TextOf(shown.Item(IDC_PERCENT)), L"37%");
+    ASSERT_TRUE(run.Links({"http://h/", "http://h/log.asp", std::nullopt}));
+    EXPECT_FALSE(IsWindowEnabled(shown.Item(IDC_LINK_MANUAL)));
+    ASSERT_TRUE(run.Title("在线自动更新程序 V2.0.1.5"));
+    EXPECT_EQ(TextOf(shown.Window()), L"在线自动更新程序 V2.0.1.5");
+    ASSERT_TRUE(run.ClearLog());
+    ASSERT_TRUE(run.Log("* 甲"));
+    EXPECT_EQ(shown.LogText(), L"* 甲\r\n");
+    ASSERT_TRUE(run.RunEnded());
+    EXPECT_TRUE(IsWindowEnabled(shown.Item(IDOK)));
+    EXPECT_TRUE(run.Reachable());
+
+    shown.Close();
+    EXPECT_FALSE(run.Reachable());
+    EXPECT_FALSE(run.Log("* 乙"));
+    EXPECT_TRUE(run.Control().StopRequested());
+    run.Control().End();  // nothing left to clear, and nothing breaks
 }
 
 class LogPanel : public testing::Test {
@@ -551,15 +599,13 @@ struct BusyWriter {
 
 DWORD WINAPI WriteUntilClosed(LPVOID parameter) {
     const auto* writer = static_cast<const BusyWriter*>(parameter);
-    // Busy as a download is: a control update per step, now and then a log line.
+    DialogRun run(writer->dialog);
+    // Busy as a download is: figures and a stage per step, now and then a log line.
+    const DownloadFigures figures{50, "1KB", "1KB/S", "50%"};
     for (int step = 0;; ++step) {
-        {
-            ObjectLifetime::Access access(writer->dialog);
-            if (!access) return 0;
-            writer->dialog->m_progressStage.SendMessage(PBM_SETPOS, step % 4);
-            if (step % 16 == 0) writer->dialog->AppendLog("* busy");
-            ++*writer->appended;
-        }
+        if (!run.Download(figures) || !run.Stage(step % 4)) return 0;
+        if (step % 16 == 0 && !run.Log("* busy")) return 0;
+        ++*writer->appended;
         Sleep(1);
     }
 }

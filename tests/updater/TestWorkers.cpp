@@ -1,6 +1,6 @@
 #include "TestWorkers.h"
 
-#include "ObjectLifetime.h"
+#include "DialogRun.h"
 #include "UpdateDialog.h"
 #include "WorkerProcs.h"
 
@@ -14,26 +14,17 @@ UINT LoadInfoProc(LPVOID) {
     return 0;
 }
 
-// Like a real run: takes the Start button, raises the download flag, waits (here for the
-// test), then gives the button back and clears the marker.
+// Like a real run: binds to the dialog, takes the Start button, waits (here for the test),
+// then clears the marker and gives the button back.
 UINT AutoUpdateProc(LPVOID parameter) {
-    auto* dialog = static_cast<UpdateDialog*>(parameter);
-    {
-        ObjectLifetime::Access access(dialog);
-        if (access) {
-            dialog->m_btnStart.EnableWindow(false);
-            dialog->m_bDownloadRunning = 1;
-        }
-        // Counted once the run holds Start, so a test that sees the start sees that too.
-        ++Workers().runStarts;
-        if (!access) return 0;
-    }
+    DialogRun run(static_cast<UpdateDialog*>(parameter));
+    const bool begun = run.Bound() && run.RunBegun();
+    // Counted once the run holds Start, so a test that sees the start sees that too.
+    ++Workers().runStarts;
+    if (!begun) return 0;
+    RunEnd end(run.Control(), run);
     WaitForSingleObject(Workers().releaseRun, 20000);
-    ObjectLifetime::Access access(dialog);
-    if (!access) return 0;
-    Workers().flagSeenAtEnd = dialog->m_bDownloadRunning.load();
-    dialog->m_btnStart.EnableWindow(true);
-    dialog->m_pUpdateThread = nullptr;
+    Workers().flagSeenAtEnd = run.Control().StopRequested() ? 0 : 1;
     ++Workers().runsEnded;
     return 0;
 }

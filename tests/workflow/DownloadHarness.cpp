@@ -3,10 +3,11 @@
 #include <stdexcept>
 #include <thread>
 
+#include "CodePage.h"
 #include "DownloadFile.h"
+#include "DownloadNotice.h"
+#include "RecordingReport.h"
 #include "Sha256.h"
-#include "UpdateDialog.h"
-#include "resource_ids.h"
 
 using namespace testsupport;
 
@@ -40,22 +41,12 @@ std::string ProgramBytes(size_t size, char seed) {
     return bytes;
 }
 
-namespace {
-std::wstring Text(HWND window, int id) {
-    wchar_t text[128] = {};
-    GetDlgItemTextW(window, id, text, 128);
-    return text;
-}
-}  // namespace
-
 DownloadRun RunDownload(const GbkString& url, const std::wstring& target,
                         const std::function<bool(const std::vector<int>&, DWORD)>& stopWhen,
                         const DownloadSettings& settings) {
     HWND window =
         CreateWindowW(L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    for (int id : {IDC_FILE_SIZE, IDC_SPEED, IDC_PERCENT})
-        CreateWindowW(L"STATIC", L"", WS_CHILD, 0, 0, 5, 5, window,
-                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+    RecordingReport report;
 
     DownloadRun run;
     std::atomic<bool> stop{false}, replaced{false}, done{false};
@@ -68,6 +59,7 @@ DownloadRun RunDownload(const GbkString& url, const std::wstring& target,
     hooks.expected = settings.expected;
     std::atomic<int> resumed{0};
     hooks.resumed = [&resumed] { ++resumed; };
+    hooks.report = &report;
     std::thread worker([&] {
         run.result = DownloadFile(window, url, target, hooks);
         done = true;
@@ -100,9 +92,12 @@ DownloadRun RunDownload(const GbkString& url, const std::wstring& target,
     worker.join();
     if (stoppedAt) run.stopToReturnMs = returnedAt - stoppedAt;
     run.resumed = resumed;
-    run.sizeLabel = Text(window, IDC_FILE_SIZE);
-    run.speedLabel = Text(window, IDC_SPEED);
-    run.percentLabel = Text(window, IDC_PERCENT);
+    const std::vector<DownloadFigures> shown = report.Figures();
+    if (!shown.empty()) {
+        run.sizeLabel = ToWide(shown.back().sizeLabel);
+        run.speedLabel = ToWide(shown.back().speedLabel);
+        run.percentLabel = ToWide(shown.back().percentLabel);
+    }
     DestroyWindow(window);
     return run;
 }

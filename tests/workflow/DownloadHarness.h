@@ -1,5 +1,5 @@
 // Runs DownloadFile on a worker thread, as the update run does, while this thread owns the
-// window it reports to (three labels with the dialog's ids) and collects its notices.
+// window its notices go to and collects them; the figures it reports are recorded.
 #pragma once
 
 #include <windows.h>

@@ -82,8 +82,7 @@ class ShownDialog {
 public:
     explicit ShownDialog(const std::string& site) {
         m_thread = std::thread([this, site] {
-            UpdateDialog dialog(nullptr);
-            dialog.m_strSiteUrl = site.c_str();
+            UpdateDialog dialog(nullptr, site.c_str());
             m_dialog = &dialog;
             dialog.DoModal();
             m_dialog = nullptr;

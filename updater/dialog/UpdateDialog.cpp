@@ -18,15 +18,16 @@ const char kWelcomeNotes[] =
     "* 如果没有关闭本程序会自动帮您关闭\r\n"
     "* 升级过程中不要启动Qorvel主程序\r\n";
 const char kAutoUpdateMode[] = "AutoUpdate";
+constexpr int kLastStage = 3;  // the stage bar runs from 0 to 3
 constexpr UINT_PTR kStartTimer = 1;
 constexpr UINT kStartTimerPeriodMs = 1000;
 }  // namespace
 
-UpdateDialog::UpdateDialog(Window* parent) : ModalDialog(IDD_UPDATE, parent) {
+UpdateDialog::UpdateDialog(Window* parent, const char* siteUrl) : ModalDialog(IDD_UPDATE, parent) {
     // Built in this order, not in declaration order: the addresses are made from their parts.
     m_strLog = kWelcomeNotes;
     m_hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN));
-    m_strSiteUrl = kUpdaterSiteUrl;
+    m_strSiteUrl = siteUrl;
     m_strUpdateDir = "freeUpdate/";
     m_strCheckUrl = m_strSiteUrl + m_strUpdateDir + "isweb.asp";
     m_strAction = "Auto";
@@ -85,8 +86,8 @@ bool UpdateDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
         case WM_QUERYDRAGICON:
             result = reinterpret_cast<LRESULT>(OnQueryDragIcon());
             return true;
-        case WM_APPEND_LOG:
-            DrainLog();
+        case WM_REPORT_QUEUED:
+            DrainQueue();
             return true;
         case WM_DOWNLOAD_PROGRESS:
             result = OnDownloadProgress(wParam, lParam);
@@ -144,39 +145,82 @@ void UpdateDialog::OnStop() {
 }
 
 void UpdateDialog::AppendLog(GbkString line) {
-    QueueLog({false, std::move(line)});
+    Queue(report::LogLine{std::move(line)});
 }
 
 void UpdateDialog::ClearLog() {
-    QueueLog({true, GbkString()});
+    Queue(report::LogCleared{});
 }
 
-// Every change of the panel goes through one queue that only the dialog's thread empties, so
-// lines from any thread keep their order and none is lost. A worker's call returns once its
-// line stands in the panel (or the dialog has gone).
-void UpdateDialog::QueueLog(LogEntry entry) {
+// Every change that workers ask for goes through one queue that only the dialog's thread
+// empties, so entries from any thread keep their order and none is lost. A worker's call
+// returns once its entry is applied (or the dialog has gone).
+void UpdateDialog::Queue(ReportEntry entry) {
     {
-        std::lock_guard<std::mutex> hold(m_logLock);
-        m_logQueue.push_back(std::move(entry));
+        std::lock_guard<std::mutex> hold(m_queueLock);
+        m_queue.push_back(std::move(entry));
     }
     if (OnDialogThread())
-        DrainLog();
+        DrainQueue();
     else
-        ::SendMessageW(m_hWnd, WM_APPEND_LOG, 0, 0);
+        ::SendMessageW(m_hWnd, WM_REPORT_QUEUED, 0, 0);
 }
 
-void UpdateDialog::DrainLog() {
-    std::vector<LogEntry> entries;
+void UpdateDialog::DrainQueue() {
+    std::vector<ReportEntry> entries;
     {
-        std::lock_guard<std::mutex> hold(m_logLock);
-        entries.swap(m_logQueue);
+        std::lock_guard<std::mutex> hold(m_queueLock);
+        entries.swap(m_queue);
     }
-    for (const LogEntry& entry : entries) {
-        if (entry.clear)
-            SetDlgItemTextW(m_hWnd, IDC_LOG, L"");
-        else
-            AppendLineToPanel(m_hWnd, IDC_LOG, entry.line);
+    for (const ReportEntry& entry : entries) Apply(entry);
+}
+
+namespace {
+template <typename... Handlers>
+struct Overloaded : Handlers... {
+    using Handlers::operator()...;
+};
+}  // namespace
+
+void UpdateDialog::Apply(const ReportEntry& entry) {
+    std::visit(
+        Overloaded{
+            [this](const report::LogLine& log) { AppendLineToPanel(m_hWnd, IDC_LOG, log.line); },
+            [this](const report::LogCleared&) { SetDlgItemTextW(m_hWnd, IDC_LOG, L""); },
+            [this](const report::RunBegun&) {
+                m_btnStart.EnableWindow(false);
+                m_progressStage.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, kLastStage));
+                m_progressStage.SendMessage(PBM_SETPOS, 0);
+            },
+            [this](const report::StageReached& stage) {
+                m_progressStage.SendMessage(PBM_SETPOS, static_cast<WPARAM>(stage.position));
+            },
+            [this](const DownloadFigures& figures) {
+                // In this order after each chunk: size, speed, percentage.
+                SetDlgItemTextW(m_hWnd, IDC_FILE_SIZE, ToWide(figures.sizeLabel).c_str());
+                SetDlgItemTextW(m_hWnd, IDC_SPEED, ToWide(figures.speedLabel).c_str());
+                SetDlgItemTextW(m_hWnd, IDC_PERCENT, ToWide(figures.percentLabel).c_str());
+            },
+            [this](const report::VersionRead& read) { m_strLocalVersion = read.version; },
+            [this](const LinkTargets& targets) { ApplyLinks(targets); },
+            [this](const report::TitleSet& title) { SetWindowText(title.title); },
+            [this](const report::RunEnded&) { m_btnStart.EnableWindow(true); },
+        },
+        entry);
+}
+
+void UpdateDialog::ApplyLinks(const LinkTargets& targets) {
+    HCURSOR hand = LoadCursorW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_HAND_CURSOR));
+    if (targets.manual) {
+        m_lnkManual.SetLinkTarget(*targets.manual);
+        m_lnkManual.SetHandCursor(hand);
+    } else {
+        m_lnkManual.EnableWindow(false);
     }
+    m_lnkHome.SetLinkTarget(targets.home);
+    m_lnkHome.SetHandCursor(hand);
+    m_lnkLog.SetLinkTarget(targets.log);
+    m_lnkLog.SetHandCursor(hand);
 }
 
 LRESULT UpdateDialog::OnDownloadProgress(WPARAM wParam, LPARAM) {
@@ -188,7 +232,8 @@ LRESULT UpdateDialog::OnDownloadProgress(WPARAM wParam, LPARAM) {
     // A notice of 100 from anyone but our own run, after the replacement, finishes nothing.
     if (percent == 100 && m_bNewVersionInPlace.exchange(false)) {
         AppendLog("* 自动更新成功,正在启动主程序…!");
-        ShellExecuteW(nullptr, L"open", GetModuleDir(L"\\Tanvik商业版.exe").c_str(), nullptr,
+        ShellExecuteW(nullptr, L"open",
+                      GetModuleDir(L"\\" + ToWide(GbkString(kCommercialProgram))).c_str(), nullptr,
                       nullptr, SW_SHOW);
         OnCancel();
     }

@@ -2,8 +2,8 @@
 // controls, keeps the log panel, and a second after it appears decides how the run goes on:
 // automatic with the command line "AutoUpdate", otherwise by the Start button.
 //
-// Worker threads get the dialog as their parameter. They touch it only inside an
-// ObjectLifetime::Access on it, since the user may close the dialog at any moment.
+// Worker threads get the dialog as their parameter and bind to it through a DialogRun, which
+// reaches it only while it lives, since the user may close the dialog at any moment.
 #pragma once
 
 #include <atomic>
@@ -11,26 +11,22 @@
 #include <vector>
 
 #include "Controls.h"
+#include "DownloadNotice.h"
 #include "GbkString.h"
 #include "ImageButton.h"
 #include "LinkLabel.h"
 #include "ModalDialog.h"
+#include "ReportEntry.h"
+#include "RunSettings.h"
 #include "WorkerThread.h"
 
-// A download progress notice: WPARAM is the percentage. Nothing else travels with it, since
-// any process on the desktop can post it.
-constexpr UINT WM_DOWNLOAD_PROGRESS = WM_USER + 101;
-// "Lines are waiting in the log queue": sent by workers, no payload.
-constexpr UINT WM_APPEND_LOG = WM_APP + 1;
-
-// The site base URL compiled into the program that links the dialog, and the vendor's public
-// release key (base64 of the raw 64-byte X and Y; empty when releases are not signed).
-extern const char kUpdaterSiteUrl[];
-extern const char kUpdaterReleaseKey[];
+// "Entries are waiting in the report queue": sent by workers, no payload.
+constexpr UINT WM_REPORT_QUEUED = WM_APP + 1;
 
 class UpdateDialog : public ModalDialog {
 public:
-    explicit UpdateDialog(Window* parent = nullptr);
+    // siteUrl: the vendor's site, ending in "/"; every address is made from it.
+    explicit UpdateDialog(Window* parent = nullptr, const char* siteUrl = kUpdaterSiteUrl);
     ~UpdateDialog() override;
 
     // Appends one line (callers start it with "* ") to the log panel. Any thread may call
@@ -38,6 +34,23 @@ public:
     void AppendLog(GbkString line);
     // Empties the log panel, in order with the lines appended before and after.
     void ClearLog();
+
+    // The command line's mode, once the start-up tick has read it.
+    const GbkString& Mode() const { return m_strMode; }
+    // An automatic update run is in progress.
+    bool RunInProgress() const { return m_pUpdateThread.load() != nullptr; }
+    // The run's download may go on: Stop has not been pressed since it began.
+    bool DownloadRunning() const { return m_bDownloadRunning.load() != 0; }
+
+protected:
+    void DoDataExchange(DataExchange& exchange) override;
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    bool OnCommand(int id, int notifyCode) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    friend class DialogRun;
 
     GbkString m_strSiteUrl;
     GbkString m_strCheckUrl;
@@ -66,23 +79,13 @@ public:
     GbkString m_strLog;
     HICON m_hIcon = nullptr;
 
-protected:
-    void DoDataExchange(DataExchange& exchange) override;
-    BOOL OnInitDialog() override;
-    void OnOK() override;
-    bool OnCommand(int id, int notifyCode) override;
-    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
-
-private:
-    struct LogEntry {
-        bool clear;
-        GbkString line;
-    };
-
     void OnTimer(UINT_PTR timerId);
     LRESULT OnDownloadProgress(WPARAM wParam, LPARAM lParam);
-    void QueueLog(LogEntry entry);
-    void DrainLog();
+    // Queues an entry for the dialog's thread; a worker's call returns once it is applied.
+    void Queue(ReportEntry entry);
+    void DrainQueue();
+    void Apply(const ReportEntry& entry);
+    void ApplyLinks(const LinkTargets& targets);
     void OnStop();
     bool OnPaint();
     HCURSOR OnQueryDragIcon() const;
@@ -90,6 +93,6 @@ private:
     bool OnDialogThread() const;
 
     bool m_bModeDecided = false;
-    std::mutex m_logLock;
-    std::vector<LogEntry> m_logQueue;
+    std::mutex m_queueLock;
+    std::vector<ReportEntry> m_queue;
 };

@@ -8,13 +8,12 @@
 #include "BodyChecks.h"
 #include "CodePage.h"
 #include "DownloadMeter.h"
+#include "DownloadNotice.h"
 #include "HttpGet.h"
 #include "MonotonicClock.h"
 #include "PartRecord.h"
 #include "ResumableGet.h"
 #include "StagedFile.h"
-#include "UpdateDialog.h"
-#include "resource_ids.h"
 
 namespace {
 
@@ -26,7 +25,7 @@ const wchar_t kRequestHeaders[] =
     L"User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR "
     L"1.1.4322)";
 
-// The dialog's thread paints each label update and notice: a few a second are enough.
+// The dialog's thread paints each figures update and notice: a few a second are enough.
 constexpr DWORD kLabelRefreshMs = 250;  // four times a second
 
 // Lets updates of one kind through at most once a refresh, the first at once.
@@ -57,6 +56,7 @@ class DownloadSink : public ResumableSink {
 public:
     DownloadSink(HWND notify, StagedFile& file, DownloadRecord& record, const DownloadHooks& hooks)
         : m_notify(notify),
+          m_report(hooks.report),
           m_file(file),
           m_part(file, record),
           m_expected(hooks.expected),
@@ -157,14 +157,13 @@ private:
             m_pending = figures;
             return;
         }
-        SetDlgItemTextW(m_notify, IDC_FILE_SIZE, ToWide(figures.sizeLabel).c_str());
-        SetDlgItemTextW(m_notify, IDC_SPEED, ToWide(figures.speedLabel).c_str());
-        SetDlgItemTextW(m_notify, IDC_PERCENT, ToWide(figures.percentLabel).c_str());
+        if (m_report) m_report->Download(figures);
         m_labels.Done(at);
         m_pending.reset();
     }
 
     HWND m_notify;
+    RunReport* m_report;
     StagedFile& m_file;
     PartRecord m_part;
     std::optional<DownloadMeter> m_meter;

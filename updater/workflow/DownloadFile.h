@@ -3,9 +3,9 @@
 // failed, stopped or broken download leaves the installed file as it was. A dropped or stalled
 // connection is resumed where it stood; a part that a stop, a failed run or a kill leaves is
 // kept with its record, and the next run that finds the same offer goes on from it. Meanwhile the
-// dialog's labels show size, speed and percentage, and the dialog is sent a notice when the
-// percentage has changed (four times a second at most); the notice with 100 comes only once
-// the new file is in place.
+// report is given the size, speed and percentage, and the window a notice when the percentage
+// has changed (four times a second at most); the notice with 100 comes only once the new file
+// is in place.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +18,7 @@
 
 #include "DownloadRecord.h"
 #include "GbkString.h"
+#include "RunReport.h"
 #include "ServerProtocol.h"
 
 // How long the network may stay silent before a try counts as failed, and the pause before
@@ -34,6 +35,7 @@ struct DownloadHooks {
     std::function<void()> rejected;        // the body was not the expected file
     GbkString version;                     // the offered version: with the address, names the offer
     std::function<void()> resumed;         // the download goes on from a part in hand
+    RunReport* report = nullptr;           // shown the figures after each chunk
     DownloadTimings timings;
 };
 
