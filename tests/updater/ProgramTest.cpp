@@ -58,7 +58,50 @@ bool WaitForLine(HWND dialog, const wchar_t* line) {
 bool WaitForModeLine(HWND dialog) {
     return WaitForLine(dialog, kModeLine);
 }
+
+// Hides the skin package of a copy of the program: its type's name in the resource directory,
+// a counted UTF-16 string, becomes "SKIO", which sorts to the same place among the types.
+bool RemoveSkinPackage(const std::wstring& program) {
+    std::string bytes;
+    const std::string name("\4\0S\0K\0I\0N\0", 10);
+    if (!ReadFileBytes(program, bytes)) return false;
+    const size_t at = bytes.find(name);
+    if (at == std::string::npos || bytes.find(name, at + 1) != std::string::npos) return false;
+    bytes[at + 8] = 'O';
+    return WriteFileBytes(program, bytes);
+}
 }  // namespace
+
+// The skin starts before the dialog: attached, then its package, then the frames kept plain.
+// A program without a package attaches nothing more and leaves the frames alone.
+TEST(Skin, StartsInOrderAndLeavesTheFramesAloneWithoutAPackage) {
+    struct Case {
+        const char* name;
+        bool package;
+        const char* calls;
+    };
+    const Case cases[] = {{"with its package", true, "Attach\nAttachRes\nSetAero 0\n"},
+                          {"without a package", false, "Attach\n"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir folder(L"skin start");
+        const std::wstring program = folder.File(L"updater.exe");
+        ASSERT_TRUE(CopyFileTo(BuiltProgramPath(L"updater.exe"), program));
+        ASSERT_TRUE(CopyFileTo(RunningProgramFolder() + L"\\fixtures\\recording_skin\\SkinHu.dll",
+                               folder.File(L"SkinHu.dll")));
+        if (!c.package) {
+            ASSERT_TRUE(RemoveSkinPackage(program));
+        }
+        ChildProcess process;
+        ASSERT_TRUE(process.Start(program, L""));
+        HWND dialog = WaitForWindow(process.Id(), IsUpdateDialog, 30000);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(Closes(process, dialog));
+        std::string calls;
+        ASSERT_TRUE(ReadFileBytes(folder.File(L"skin-calls.txt"), calls));
+        EXPECT_EQ(calls, c.calls);
+    }
+}
 
 TEST(SingleInstance, AnyHolderOfTheMarkerKeepsTheUpdaterFromStarting) {
     HANDLE marker = CreateMutexW(nullptr, FALSE, L"Update");
