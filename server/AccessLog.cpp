@@ -1,12 +1,11 @@
 #include "AccessLog.h"
 
-#include <event2/http.h>
-#include <event2/http_struct.h>
-#include <event2/keyvalq_struct.h>
-
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <string_view>
+
+#include "HeadScanner.h"
 
 namespace vendor {
 
@@ -28,30 +27,6 @@ std::string Escaped(const char* text) {
     return out;
 }
 
-const char* MethodName(evhttp_cmd_type method) {
-    switch (method) {
-        case EVHTTP_REQ_GET:
-            return "GET";
-        case EVHTTP_REQ_HEAD:
-            return "HEAD";
-        case EVHTTP_REQ_POST:
-            return "POST";
-        case EVHTTP_REQ_PUT:
-            return "PUT";
-        case EVHTTP_REQ_DELETE:
-            return "DELETE";
-        case EVHTTP_REQ_OPTIONS:
-            return "OPTIONS";
-        case EVHTTP_REQ_TRACE:
-            return "TRACE";
-        case EVHTTP_REQ_CONNECT:
-            return "CONNECT";
-        case EVHTTP_REQ_PATCH:
-            return "PATCH";
-    }
-    return "-";
-}
-
 }  // namespace
 
 AccessLog::~AccessLog() {
@@ -70,23 +45,17 @@ bool AccessLog::Open(const std::string& target, std::string& error) {
     return true;
 }
 
-void AccessLog::Write(evhttp_request* request, int status, unsigned long long bodyBytes) {
+void AccessLog::Write(const std::string& peer, const ScannedHead& head, const char* referer,
+                      const char* agent, int status, unsigned long long bodyBytes) {
     if (m_out == nullptr) return;
-    char* peer = nullptr;
-    ev_uint16_t port = 0;
-    if (evhttp_connection* connection = evhttp_request_get_connection(request))
-        evhttp_connection_get_peer(connection, &peer, &port);
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     char when[40];
     std::strftime(when, sizeof when, "%d/%b/%Y:%H:%M:%S %z", &local);
-    const evkeyvalq* headers = evhttp_request_get_input_headers(request);
-    std::fprintf(m_out, "%s - - [%s] \"%s %s HTTP/%d.%d\" %d %llu \"%s\" \"%s\"\n",
-                 peer ? peer : "-", when, MethodName(evhttp_request_get_command(request)),
-                 Escaped(evhttp_request_get_uri(request)).c_str(), request->major, request->minor,
-                 status, bodyBytes, Escaped(evhttp_find_header(headers, "Referer")).c_str(),
-                 Escaped(evhttp_find_header(headers, "User-Agent")).c_str());
+    std::fprintf(m_out, "%s - - [%s] \"%s\" %d %llu \"%s\" \"%s\"\n", peer.c_str(), when,
+                 Escaped(head.line.c_str()).c_str(), status, bodyBytes, Escaped(referer).c_str(),
+                 Escaped(agent).c_str());
 }
 
 void AccessLog::Flush() {

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <string>
 
-struct evhttp_request;
-
 namespace vendor {
+
+struct ScannedHead;
 
 class AccessLog {
 public:
@@ -18,7 +18,10 @@ public:
     bool Open(const std::string& target, std::string& error);
     bool Reopen(std::string& error) { return Open(m_target, error); }
     bool Enabled() const { return m_out != nullptr; }
-    void Write(evhttp_request* request, int status, unsigned long long bodyBytes);
+    // One request: its client's address, its head as sent, two of its headers (nullptr when
+    // absent), the reply's status and the bytes of its body sent.
+    void Write(const std::string& peer, const ScannedHead& head, const char* referer,
+               const char* agent, int status, unsigned long long bodyBytes);
     void Flush();
 
 private:

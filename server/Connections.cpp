@@ -1,9 +1,14 @@
 #include "Connections.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -40,12 +45,49 @@ void CutOff(bufferevent* connection) {
 
 constexpr std::chrono::milliseconds kAcceptPause{100};
 
+// Calls `use` on each stretch of `size` bytes of `buffer` from `offset`, where they lie.
+template <typename Use>
+void ForEachPiece(evbuffer* buffer, std::size_t offset, std::size_t size, Use use) {
+    evbuffer_ptr at{};
+    if (evbuffer_ptr_set(buffer, &at, offset, EVBUFFER_PTR_SET) != 0) return;
+    while (size > 0) {
+        evbuffer_iovec pieces[16];
+        const int count =
+            std::min(16, evbuffer_peek(buffer, static_cast<ev_ssize_t>(size), &at, pieces, 16));
+        if (count <= 0) return;
+        for (int i = 0; i < count && size > 0; ++i) {
+            const std::size_t piece = std::min(size, pieces[i].iov_len);
+            use(static_cast<char*>(pieces[i].iov_base), piece);
+            size -= piece;
+            if (evbuffer_ptr_set(buffer, &at, piece, EVBUFFER_PTR_ADD) != 0) return;
+        }
+    }
+}
+
 }  // namespace
 
-Connections::Connections(event_base* base, ConnectionLimits limits, Report report)
+std::string PeerOf(bufferevent* connection) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    char text[INET6_ADDRSTRLEN] = "-";
+    if (::getpeername(bufferevent_getfd(connection), reinterpret_cast<sockaddr*>(&address),
+                      &length) != 0)
+        return text;
+    if (address.ss_family == AF_INET6)
+        ::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr, text,
+                    sizeof text);
+    else if (address.ss_family == AF_INET)
+        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&address)->sin_addr, text,
+                    sizeof text);
+    return text;
+}
+
+Connections::Connections(event_base* base, ConnectionLimits limits, Report report, Refused refused)
     : m_limits(limits),
       m_report(std::move(report)),
-      m_sweep(event_new(base, -1, EV_PERSIST, Sweep, this)) {
+      m_sweep(event_new(base, -1, EV_PERSIST, Sweep, this)),
+      m_refused(std::move(refused)) {
+    if (m_sweep == nullptr) throw std::bad_alloc();
     const timeval period{0, 100 * 1000};
     event_add(m_sweep, &period);
 }
@@ -62,14 +104,20 @@ bufferevent* Connections::NewConnection(event_base* base, void* self) {
     if (connection == nullptr) return nullptr;
     bufferevent_incref(connection);
     State& state = owner->m_open[connection];
+    state.owner = owner;
+    state.connection = connection;
     state.deadline = Clock::now() + owner->m_limits.request;
     state.watching = evbuffer_add_cb(bufferevent_get_input(connection), Arrived, &state);
+    state.replies = evbuffer_add_cb(bufferevent_get_output(connection), Written, &state);
+    // Reading stops while that much waits unparsed (while a reply is under way), and goes on
+    // as the library takes it. The longest line the library accepts still fits.
+    bufferevent_setwatermark(connection, EV_READ, 0, owner->m_limits.buffered);
     owner->ListenIfRoom();
     return connection;
 }
 
 void Connections::Watch(evconnlistener* listener) {
-    m_listener = listener;
+    m_listeners.push_back(listener);
     g_watching = this;
     evconnlistener_set_error_cb(listener, AcceptFailed);
 }
@@ -95,6 +143,13 @@ void Connections::ReplyDone(evhttp_request* request) {
     State& state = found->second;
     state.deadline = Clock::now() + m_limits.request;
     state.replying = false;
+    state.head.Next();
+    if (state.closing) {
+        // The library would go on to what follows (it keeps a CONNECT's connection open).
+        evbuffer* input = bufferevent_get_input(connection);
+        evbuffer_drain(input, evbuffer_get_length(input));
+        CutOff(connection);
+    }
     if (!std::exchange(state.longReply, false)) return;
     // Silence while a request is awaited, as the library had it before the download.
     const timeval silence =
@@ -112,8 +167,8 @@ std::size_t Connections::Replying() const {
 
 void Connections::Drain(std::function<void()> drained) {
     m_drained = std::move(drained);
-    if (m_listener && m_listening) evconnlistener_disable(m_listener);
-    m_listening = false;
+    Pause();
+    m_listeners.clear();  // the server closes them
     CloseIdle();
     if (Replying() == 0) std::exchange(m_drained, [] {})();
 }
@@ -149,7 +204,9 @@ void Connections::Sweep(evutil_socket_t, short, void* self) {
 void Connections::AcceptFailed(evconnlistener* listener, void*) {
     const int error = EVUTIL_SOCKET_ERROR();
     Connections* owner = g_watching;
-    if (owner == nullptr || owner->m_listener != listener) return;
+    if (owner == nullptr || std::find(owner->m_listeners.begin(), owner->m_listeners.end(),
+                                      listener) == owner->m_listeners.end())
+        return;
     const Clock::time_point now = Clock::now();
     ++owner->m_failedAccepts;
     if (now - owner->m_lastAcceptReport >= std::chrono::seconds(1)) {
@@ -160,46 +217,81 @@ void Connections::AcceptFailed(evconnlistener* listener, void*) {
         owner->m_failedAccepts = 0;
     }
     owner->m_acceptAgain = now + kAcceptPause;
-    if (owner->m_listening) evconnlistener_disable(listener);
-    owner->m_listening = false;
+    owner->Pause();
+}
+
+void Connections::Pause() {
+    if (m_listening)
+        for (evconnlistener* listener : m_listeners) evconnlistener_disable(listener);
+    m_listening = false;
 }
 
 void Connections::ListenIfRoom() {
-    if (m_listener == nullptr || m_drained) return;
+    if (m_drained) return;
     const bool room = m_open.size() < m_limits.cap && Clock::now() >= m_acceptAgain;
-    if (room != m_listening) {
-        if (room)
-            evconnlistener_enable(m_listener);
-        else
-            evconnlistener_disable(m_listener);
-        m_listening = room;
-    }
+    if (room == m_listening) return;
+    if (!room) return Pause();
+    for (evconnlistener* listener : m_listeners) evconnlistener_enable(listener);
+    m_listening = true;
 }
 
 // Bytes read from a client, seen before the library parses them.
 void Connections::Arrived(evbuffer* input, const evbuffer_cb_info* info, void* state) {
     if (info->n_added == 0) return;
-    auto& head = static_cast<State*>(state)->head;
-    evbuffer_ptr from{};
-    if (evbuffer_ptr_set(input, &from, evbuffer_get_length(input) - info->n_added,
-                         EVBUFFER_PTR_SET) != 0)
-        return;
-    evbuffer_iovec pieces[8];
-    const int count =
-        evbuffer_peek(input, static_cast<ev_ssize_t>(info->n_added), &from, pieces, 8);
-    for (int i = 0; i < count && i < 8; ++i)
-        head.Feed(static_cast<char*>(pieces[i].iov_base), pieces[i].iov_len);
+    HeadScanner& head = static_cast<State*>(state)->head;
+    const std::size_t length = evbuffer_get_length(input);
+    ForEachPiece(input, length - info->n_added, info->n_added,
+                 [&](char* bytes, std::size_t size) { head.Feed(bytes, size); });
+    for (const HeadScanner::Patch& patch : head.TakePatches()) {
+        const std::uint64_t bufferStart = head.Fed() - length;
+        if (patch.offset < bufferStart) continue;  // taken by the library already
+        const char* from = patch.bytes.data();
+        ForEachPiece(input, patch.offset - bufferStart, patch.bytes.size(),
+                     [&](char* bytes, std::size_t size) {
+                         std::memcpy(bytes, from, size);
+                         from += size;
+                     });
+    }
 }
 
-const HeadScanner* Connections::Head(evhttp_request* request) const {
+// A reply written while none of ours is under way is the library's own, to a request it
+// refused before the server saw it. The library writes its head a line at a time.
+void Connections::Written(evbuffer* output, const evbuffer_cb_info* info, void* context) {
+    auto* state = static_cast<State*>(context);
+    if (info->n_added == 0 || state->replying) return;
+    std::string line;
+    ForEachPiece(output, evbuffer_get_length(output) - info->n_added,
+                 std::min<std::size_t>(info->n_added, 64),
+                 [&](char* bytes, std::size_t size) { line.append(bytes, size); });
+    if (line.starts_with("HTTP/") && line.size() > 12) {
+        state->refusal = std::atoi(&line[9]);
+        state->refusalBytes = 0;
+    } else if (line.starts_with("Content-Length: ")) {
+        state->refusalBytes = std::strtoull(&line[16], nullptr, 10);
+    } else if (line == "\r\n" && state->refusal >= 200) {  // its head ends ("100 Continue": not)
+        state->owner->m_refused(state->connection, state->head.Current(), state->refusal,
+                                state->refusalBytes);
+        state->head.Next();
+        state->refusal = 0;
+    }
+}
+
+const ScannedHead* Connections::Head(evhttp_request* request) const {
     const auto found = m_open.find(ConnectionOf(request));
-    return found == m_open.end() ? nullptr : &found->second.head;
+    return found == m_open.end() ? nullptr : &found->second.head.Current();
+}
+
+void Connections::CloseAfterReply(evhttp_request* request) {
+    const auto found = m_open.find(ConnectionOf(request));
+    if (found != m_open.end()) found->second.closing = true;
 }
 
 void Connections::Forget(bufferevent* connection) {
     const auto found = m_open.find(connection);
     if (found->second.watching)
         evbuffer_remove_cb_entry(bufferevent_get_input(connection), found->second.watching);
+    if (found->second.replies)
+        evbuffer_remove_cb_entry(bufferevent_get_output(connection), found->second.replies);
     m_open.erase(found);
     bufferevent_decref(connection);
 }

@@ -1,6 +1,8 @@
-// Keeps account of the clients' connections, which the HTTP library does not: the deadline of
-// each request, the time-outs of a reply, how many are open (against a cap below the descriptor
-// limit), and which are sending a reply, for a graceful stop.
+// Keeps account of the clients' connections on every listener (the updaters' and the metrics'),
+// which the HTTP library does not: the deadline of each request, the time-outs of a reply, how
+// many are open (against a cap below the descriptor limit), which are sending a reply, for a
+// graceful stop, and what each request head showed (HeadScanner). While a reply is under way
+// a connection buffers at most about one head of what its client sends next.
 //
 // Reading a request has a deadline from the connection's start or the end of the reply before:
 // the library's own time-out only measures silence, so a client dripping one byte at a time
@@ -19,6 +21,7 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "HeadScanner.h"
 
@@ -28,21 +31,28 @@ struct ConnectionLimits {
     std::chrono::milliseconds request{10000};  // to deliver a whole request
     std::chrono::seconds stall{60};            // a reply whose socket takes no byte this long
     std::size_t cap = 1000;                    // open connections at most
+    std::size_t buffered = 16384;              // input held per connection at most
 };
+
+// The address of a connection's client ("127.0.0.1"), or "-".
+std::string PeerOf(bufferevent* connection);
 
 class Connections {
 public:
     using Clock = std::chrono::steady_clock;
     using Report = std::function<void(const std::string&)>;
+    // A request the library answered itself (it refused the head): its status and body size.
+    using Refused = std::function<void(bufferevent* connection, const ScannedHead& head, int status,
+                                       unsigned long long bytes)>;
 
-    Connections(event_base* base, ConnectionLimits limits, Report report);
+    Connections(event_base* base, ConnectionLimits limits, Report report, Refused refused);
     ~Connections();
     Connections(const Connections&) = delete;
     Connections& operator=(const Connections&) = delete;
 
     // Makes the connection object of a newly accepted client (for evhttp_set_bevcb).
     static bufferevent* NewConnection(event_base* base, void* self);
-    // The listener to pause at the cap and after failed accepts.
+    // A listener to pause at the cap and after failed accepts.
     void Watch(evconnlistener* listener);
 
     // The request has arrived whole: its reply starts, without a deadline.
@@ -56,8 +66,11 @@ public:
     // (at once when none is).
     void Drain(std::function<void()> drained);
 
-    // What the heads read on this request's connection showed, or nullptr.
-    const HeadScanner* Head(evhttp_request* request) const;
+    // The head of this request as its client sent it, or nullptr.
+    const ScannedHead* Head(evhttp_request* request) const;
+    // The reply ends the connection, whatever the library makes of it: what the client sent
+    // after the request is not read.
+    void CloseAfterReply(evhttp_request* request);
 
     std::size_t Open() const { return m_open.size(); }
     std::size_t Replying() const;
@@ -65,23 +78,32 @@ public:
 
 private:
     struct State {
+        Connections* owner = nullptr;
+        bufferevent* connection = nullptr;
         Clock::time_point deadline;
         bool replying = false;
         bool longReply = false;  // time-outs set for a download, set back after it
+        bool closing = false;
+        int refusal = 0;  // the status of the library's own reply being written
+        unsigned long long refusalBytes = 0;
         HeadScanner head;
         evbuffer_cb_entry* watching = nullptr;
+        evbuffer_cb_entry* replies = nullptr;
     };
     static void Arrived(evbuffer* input, const evbuffer_cb_info* info, void* state);
+    static void Written(evbuffer* output, const evbuffer_cb_info* info, void* state);
     static void Sweep(evutil_socket_t, short, void* self);
     static void AcceptFailed(evconnlistener* listener, void* self);
     void Forget(bufferevent* connection);
     void ListenIfRoom();
+    void Pause();
     void CloseIdle();
 
     ConnectionLimits m_limits;
     Report m_report;
     event* m_sweep;
-    evconnlistener* m_listener = nullptr;
+    Refused m_refused;
+    std::vector<evconnlistener*> m_listeners;
     bool m_listening = true;
     Clock::time_point m_acceptAgain{};
     Clock::time_point m_lastAcceptReport{};

@@ -83,6 +83,13 @@ bool Seconds(const std::string& text, double& value) {
     return !text.empty() && *end == '\0' && value >= 0;
 }
 
+// Times are added to clocks in milliseconds: a year keeps every sum far from overflowing.
+constexpr double kLongestSeconds = 365 * 24 * 3600;
+bool IsTimeOption(const std::string& name) {
+    return name == "keep-previous" || name == "request-limit" || name == "poll" ||
+           name == "stall-limit" || name == "drain";
+}
+
 std::chrono::milliseconds Milliseconds(double seconds) {
     return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
 }
@@ -114,6 +121,10 @@ bool ParseServerOptions(const CommandLine& line, ServerOptions& options, double&
             continue;
         } else if (!Seconds(value, number)) {
             error = "--" + name + " wants a number, not \"" + value + "\"";
+            return false;
+        } else if (IsTimeOption(name) && number > kLongestSeconds) {
+            error = "--" + name + " wants at most " + std::to_string(int(kLongestSeconds)) +
+                    " seconds (a year), not " + value;
             return false;
         } else if (name == "keep-previous") {
             keepPrevious = number;

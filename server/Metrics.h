@@ -1,7 +1,7 @@
 // Figures for the vendor's monitoring, in Prometheus's text format on an address of their own
 // (--metrics-listen): requests by endpoint and status, downloads started and completed and bytes
 // sent by release version, open connections, publishes and refused publishes, the version on
-// offer.
+// offer. The server listens for it and hands it the requests of that address.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +9,6 @@
 #include <memory>
 #include <string>
 
-struct event_base;
-struct evhttp;
 struct evhttp_request;
 
 namespace prometheus {
@@ -22,14 +20,13 @@ namespace vendor {
 class Metrics {
 public:
     // `openConnections` is asked at each scrape.
-    Metrics(event_base* base, std::function<std::size_t()> openConnections);
+    explicit Metrics(std::function<std::size_t()> openConnections);
     ~Metrics();
     Metrics(const Metrics&) = delete;
     Metrics& operator=(const Metrics&) = delete;
 
-    // Serves GET /metrics at host:port; false with `error` set.
-    bool Listen(const std::string& host, int port, std::string& error);
-    int Port() const { return m_port; }
+    // Answers a request of the metrics' address: the page at /metrics, 404 elsewhere.
+    void Serve(evhttp_request* request);
 
     void Answered(const std::string& endpoint, int status);
     void DownloadStarted(const std::string& version);
@@ -42,13 +39,10 @@ public:
 
 private:
     struct Families;
-    static void OnScrape(evhttp_request* request, void* self);
 
     std::shared_ptr<prometheus::Registry> m_registry;
     std::unique_ptr<Families> m_families;
     std::function<std::size_t()> m_openConnections;
-    evhttp* m_http;
-    int m_port = 0;
     std::string m_offered;
 };
 

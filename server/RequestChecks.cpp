@@ -1,7 +1,6 @@
 #include "RequestChecks.h"
 
 #include <event2/http.h>
-#include <event2/http_struct.h>
 #include <event2/keyvalq_struct.h>
 #include <event2/util.h>
 
@@ -18,7 +17,7 @@ constexpr size_t kLongestUri = 4096;
 
 // What nginx refuses in a request head that the library lets through: a header name with a
 // blank ("Host : x"), two Hosts, two different lengths, HTTP/1.1 without a Host. 0: none.
-int HeadFault(evhttp_request* request) {
+int HeadFault(evhttp_request* request, bool http11) {
     const evkeyvalq* headers = evhttp_request_get_input_headers(request);
     const char* length = nullptr;
     int hosts = 0;
@@ -31,7 +30,6 @@ int HeadFault(evhttp_request* request) {
             length = header->value;
         }
     }
-    const bool http11 = request->major == 1 && request->minor >= 1;
     if (hosts > 1 || (http11 && hosts == 0)) return HTTP_BADREQUEST;
     const char* uri = evhttp_request_get_uri(request);
     if (uri != nullptr && std::strlen(uri) > kLongestUri) return 414;

@@ -1,26 +1,28 @@
 // The update server: the protocol's replies and the programs of the releases in the catalog,
-// over libevent's HTTP server on one event loop. SIGINT and SIGTERM stop it at once, SIGQUIT
-// once the downloads under way are done (within the drain time), SIGHUP reads the release folder
-// again.
+// over libevent's HTTP server on one event loop, and the metrics on an address of their own;
+// both listeners share one way of accepting, capping and timing connections. SIGINT and SIGTERM
+// stop it at once, SIGQUIT closes the listening sockets and stops once the downloads under way
+// are done (within the drain time), SIGHUP reads the release folder again.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "FolderWatch.h"
 #include "Replies.h"
 #include "AccessLog.h"
 #include "Connections.h"
+#include "CutDownloads.h"
 #include "Metrics.h"
 
 struct event;
 struct event_base;
 struct evhttp;
-struct evhttp_connection;
+struct evhttp_bound_socket;
 struct evhttp_request;
 struct ev_token_bucket_cfg;
 
@@ -54,7 +56,7 @@ public:
     // cannot.
     bool Listen(std::string& error);
     // The metrics' port once listening (0: none).
-    int MetricsPort() const { return m_metrics ? m_metrics->Port() : 0; }
+    int MetricsPort() const { return m_metricsPort; }
     // The release served from the start.
     void Offer(const Release& release);
     const std::string& PublicBase() const { return m_options.publicBase; }
@@ -64,23 +66,39 @@ public:
     void Run();
 
 private:
-    static void OnRequest(evhttp_request* request, void* self);
-    static void OnReplyDone(evhttp_request* request, void* self);
+    // Event loop, signals, listeners (UpdateServer.cpp).
+    void Configure(evhttp* http, void (*onRequest)(evhttp_request*, void*));
+    evhttp_bound_socket* Bind(evhttp* http, const std::string& host, int port, std::string& error);
     static void OnSignal(evutil_socket_t signal, short, void* self);
     static void OnFlush(evutil_socket_t, short, void* self);
-    static void OnConnectionClosed(evhttp_connection* connection, void* self);
-    void Record(evhttp_request* request, int status, unsigned long long bytes, bool whole);
-    void Handle(evhttp_request* request);
     void StopGracefully();
+
+    // Routing and accounting of requests (RequestRouting.cpp).
+    static void OnRequest(evhttp_request* request, void* self);
+    static void OnMetricsRequest(evhttp_request* request, void* self);
+    static void OnReplyDone(evhttp_request* request, void* self);
+    static void OnMetricsReplyDone(evhttp_request* request, void* self);
+    void Handle(evhttp_request* request);
     void HandleUpdateList(evhttp_request* request, const Replies& replies);
-    void SendText(evhttp_request* request, const std::string& body, const char* type);
-    void SendProgram(evhttp_request* request, const Release& release);
+    void Refuse(evhttp_request* request, int status, const char* reason = nullptr);
     const Replies& CurrentReplies();
+    // A reply, sent whole or cut after `bytes` of its body: into the access log and the
+    // figures. `request` is nullptr for one the library refused; `version` names the release
+    // of a download.
+    void Record(evhttp_request* request, const ScannedHead& head, const std::string& peer,
+                int status, unsigned long long bytes, bool whole, const std::string& version);
+
+    // The program's reply (ProgramReply.cpp).
+    void SendProgram(evhttp_request* request, const Release& release);
 
     ServerOptions m_options;
     ReleaseCatalog& m_catalog;
+    std::string m_setupError;
     event_base* m_base;
     evhttp* m_http;
+    evhttp* m_metricsHttp = nullptr;
+    std::vector<std::pair<evhttp*, evhttp_bound_socket*>> m_bound;
+    int m_metricsPort = 0;
     std::unique_ptr<FolderWatch> m_watch;
     std::unique_ptr<Connections> m_connections;
     ev_token_bucket_cfg* m_rate = nullptr;
@@ -88,14 +106,7 @@ private:
     AccessLog m_accessLog;
     std::unique_ptr<Metrics> m_metrics;
     event* m_flush = nullptr;
-    // Downloads being sent, by connection: one that closes first was cut. The library sets
-    // another status on a request whose connection fails, so its own is kept here.
-    struct Download {
-        evhttp_request* request;
-        int status;
-        unsigned long long length;
-    };
-    std::unordered_map<evhttp_connection*, Download> m_downloads;
+    CutDownloads m_downloads;
     ReleasePtr m_repliesFor;
     Replies m_replies;
 };

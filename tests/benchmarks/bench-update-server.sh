@@ -15,13 +15,15 @@
 #      for comparison without;
 #   5. a load test: 20 clients at 10 MB/s through 60 s of downloads (each fetches the file
 #      twice, back to back); every download must bring the whole file.
-# Needs the native build (QV_PRESET=native bash scripts/build.sh) and wrk, curl, nginx.
+# Needs the native build (QV_PRESET=native bash scripts/build.sh; QV_BUILD_DIR names another
+# build folder) and wrk, curl, nginx.
 # Not for CI: it takes about five minutes and the machine's whole attention.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
-server=$(pwd)/build/native/bin/update-server
-fixture=$(pwd)/build/native/tests/update-server/fixtures/v2_0_1_5.exe
-other=$(pwd)/build/native/tests/update-server/fixtures/v2_0_2_0.exe
+build=$(realpath "${QV_BUILD_DIR:-build/native}")
+server=$build/bin/update-server
+fixture=$build/tests/update-server/fixtures/v2_0_1_5.exe
+other=$build/tests/update-server/fixtures/v2_0_2_0.exe
 [ -x "$server" ] && [ -f "$fixture" ] || { echo "build the native preset first" >&2; exit 1; }
 work=$(mktemp -d)
 pids=()

@@ -1,0 +1,30 @@
+// The server's addresses, once for all who need them: the protocol's pages, the downloads, and
+// the names the metrics give them. The live server routes a decoded path by them, the metrics
+// label by the route resolved, and the export writes the same pages.
+#pragma once
+
+#include <string_view>
+
+namespace vendor {
+
+enum class Route { Check, UpdateList, Notes, Download, Other };
+
+struct Page {
+    Route route;
+    std::string_view path;  // decoded
+    std::string_view name;  // the metrics' label, and the page's file name in the export
+};
+
+inline constexpr Page kPages[] = {
+    {Route::Check, "/freeUpdate/isweb.asp", "isweb.asp"},
+    {Route::UpdateList, "/freeUpdate/update.asp", "update.asp"},
+    {Route::Notes, "/freeUpdate/log.asp", "log.asp"},
+};
+inline constexpr std::string_view kDownloadPrefix = "/download/";
+
+// The route of a decoded path ("/download/2.0.1.5/x.exe": Download, whether or not it exists).
+Route RouteOf(std::string_view path);
+// The metrics' label of a route: a page's name, "download" or "other".
+std::string_view RouteName(Route route);
+
+}  // namespace vendor
