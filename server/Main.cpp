@@ -230,10 +230,11 @@ int Export(const CommandLine& line) {
     std::string error;
     if (!store.Open(pattern, true, error)) return Fail(error);
     ReleaseFolder folder(line.operands[0], store.Copies());
-    // The addresses a server of this folder gave, so that the export gives the same ones.
+    // The export's own addresses, and those a server of this folder gave.
     fs::path serverStore = Option(line, "store");
-    if (!serverStore.empty() || DefaultStore(line.operands[0], serverStore, error))
-        folder.SetAddressBook(Store::AddressesIn(serverStore), false);
+    if (serverStore.empty() && !DefaultStore(line.operands[0], serverStore, error))
+        serverStore.clear();
+    KeepExportAddresses(folder, out, serverStore);
     folder.WaitUntilSettled(FolderWatch::kSettled);
     folder.SetRecordMaking(options.publicBase, Option(line, "signing-key"),
                            Option(line, "signed-records"));

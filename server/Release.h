@@ -18,13 +18,15 @@ struct Release {
     std::string programName;                  // file name, as published (UTF-8)
     std::filesystem::path program;            // the checked copy that is sent
     std::shared_ptr<const ProgramFile> file;  // that copy, open
-    std::vector<std::uint64_t> source;        // identity, size and time of the published file
+    std::vector<std::uint64_t> source;        // identity, size and times of the published file
     // Set when other bytes were served under the same version and name: an address never
-    // serves other bytes, so these get one of their own ("1c48b-65a0b1c2").
+    // serves other bytes, so these get one of their own, made from their digest
+    // ("3f2a9c0d51e4b7a8").
     std::string addressTag;
     std::uint64_t size = 0;
     std::time_t modified = 0;  // of the published file
-    std::string etag;          // quoted, strong
+    std::string sha256;        // of the checked copy, lowercase hex
+    std::string etag;          // quoted, strong, made from sha256 (see AddressBook.h)
     std::string manualPage;
     std::string notesHtml;  // the release notes as given, UTF-8
     bool paused = false;

@@ -1,7 +1,6 @@
 #include "ReleaseFolder.h"
 
 #include <fcntl.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,8 +12,11 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "PeVersion.h"
+#include "ReleaseKey.h"
+#include "Sha256.h"
 #include "ReleaseSettings.h"
 #include "SignedRecords.h"
 #include "Url.h"
@@ -60,7 +62,9 @@ bool OutOfDescriptors() {
 
 namespace {
 
-std::string MakeEtag(const Release& release) {
+// The ETag of these bytes as servers before digests made it (version, size and time), which
+// address books of then hold.
+std::string OlderEtag(const Release& release) {
     std::ostringstream tag;
     tag << '"' << release.version << '-' << std::hex << release.size << '-' << release.modified
         << '"';
@@ -151,6 +155,7 @@ bool ReleaseFolder::TakeProgram(const fs::path& published, Release& release,
             release.file = old->file;
             release.version = old->version;
             release.size = old->size;
+            release.sha256 = old->sha256;
             return true;
         }
     }
@@ -158,13 +163,13 @@ bool ReleaseFolder::TakeProgram(const fs::path& published, Release& release,
     std::error_code failure;
     fs::create_directories(copyFolder, failure);
     release.program = copyFolder / release.programName;
-    if (failure || !CopyProgram(published, release.program, error) || m_abandoned) {
+    if (failure || !CopyProgram(published, release, error) || m_abandoned) {
         if (failure) error = "cannot copy " + published.string() + ": " + failure.message();
         fs::remove_all(copyFolder, failure);
         return false;
     }
     const FileVersion version = ReadFileVersion(release.program);
-    release.file = ProgramFile::Open(release.program, error);
+    release.file = ProgramFile::Open(release.program, error, m_remover);
     if (!version.Ok() || !release.file) {
         if (!version.Ok()) error = "the program " + published.string() + ": " + version.error;
         fs::remove_all(copyFolder, failure);
@@ -175,31 +180,46 @@ bool ReleaseFolder::TakeProgram(const fs::path& published, Release& release,
     return true;
 }
 
-// In pieces, so that an abandoned check stops soon even with a large program.
-bool ReleaseFolder::CopyProgram(const fs::path& from, const fs::path& to,
-                                std::string& error) const {
-    constexpr size_t kPiece = 8 << 20;
+// In pieces, so that an abandoned check stops soon even with a large program; the digest is
+// taken from the very bytes written.
+bool ReleaseFolder::CopyProgram(const fs::path& from, Release& release, std::string& error) const {
+    constexpr size_t kPiece = 128 << 10;
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    ssize_t sent = 1;
-    while (in >= 0 && out >= 0 && sent > 0 && !m_abandoned)
-        sent = ::sendfile(out, in, nullptr, kPiece);
-    const bool copied = in >= 0 && out >= 0 && sent == 0 && ::close(out) == 0;
+    const int out = ::open(release.program.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    std::vector<char> piece(kPiece);
+    Sha256 digest;
+    ssize_t got = 1;
+    while (in >= 0 && out >= 0 && got > 0 && !m_abandoned) {
+        got = ::read(in, piece.data(), piece.size());
+        if (got > 0 && ::write(out, piece.data(), static_cast<size_t>(got)) != got) got = -1;
+        if (got > 0) digest.Add(piece.data(), static_cast<size_t>(got));
+    }
+    const bool copied = in >= 0 && out >= 0 && got == 0 && ::close(out) == 0;
     if (!copied && !m_abandoned)
         error = "cannot copy " + from.string() + ": " + std::strerror(errno);
     if (m_abandoned) error = "the check was abandoned";
     if (in >= 0) ::close(in);
     if (out >= 0 && !copied) ::close(out);
-    return copied && !m_abandoned;
+    if (copied) release.sha256 = digest.Hex();
+    return copied && !m_abandoned && !release.sha256.empty();
 }
 
 // The plain address of a version and name belongs to the first bytes ever given it; other
-// bytes get an address of their own, made from their size and time.
-void ReleaseFolder::ChooseAddress(Release& release) {
-    if (m_addresses.Claim(release.version + "/" + release.programName, release.etag)) return;
-    std::ostringstream tag;
-    tag << std::hex << release.size << '-' << release.modified;
-    release.addressTag = tag.str();
+// bytes get an address of their own, tagged with their digest (in full, should the short tag
+// ever be taken).
+bool ReleaseFolder::ChooseAddress(Release& release, std::string& error) {
+    if (m_addresses.Claim(release.version + "/" + release.programName, release.etag,
+                          OlderEtag(release)))
+        return true;
+    for (const std::string& tag : {DigestAddressTag(release.sha256), release.sha256}) {
+        if (m_addresses.Claim(release.version + "/" + tag + "/" + release.programName,
+                              release.etag)) {
+            release.addressTag = tag;
+            return true;
+        }
+    }
+    error = "cannot record the download address of " + release.programName + " in the store";
+    return false;
 }
 
 ReleasePtr ReleaseFolder::Read(std::string& error, const std::vector<ReleasePtr>& known) {
@@ -226,10 +246,15 @@ ReleasePtr ReleaseFolder::Read(std::string& error, const std::vector<ReleasePtr>
     FolderLook marks;
     AddMarks(published, marks);
     release->source = marks.marks;
+    // A copy that keeps the time (cp -p) may also get the inode of a file gone before: the
+    // change time, which no copy keeps, tells them apart.
+    release->source.insert(release->source.end(),
+                           {static_cast<std::uint64_t>(info.st_ctim.tv_sec),
+                            static_cast<std::uint64_t>(info.st_ctim.tv_nsec)});
     if (!TakeProgram(published, *release, known, error)) return nullptr;
     release->modified = info.st_mtim.tv_sec;
-    release->etag = MakeEtag(*release);
-    ChooseAddress(*release);
+    release->etag = DigestEtag(release->sha256);
+    if (!ChooseAddress(*release, error)) return nullptr;
     release->manualPage = settings.manualPage;
     release->paused = settings.paused;
     if (!ReadWholeFile(m_folder / settings.notes, release->notesHtml)) release->notesHtml.clear();
@@ -254,11 +279,8 @@ bool ReleaseFolder::MakeRecord(Release& release, const std::string& settingsKey,
     }
     const auto key = ReleaseKey::Load(keyFile, error);
     if (!key) return false;
-    const std::string signedPart = SignedPart(release.version, address, release.program);
-    if (signedPart.empty()) {
-        error = "cannot read " + release.program.string();
-        return false;
-    }
+    const std::string signedPart =
+        SignedPart(release.version, address, release.sha256, release.size);
     const fs::path kept = m_records.empty() ? m_folder / kSignedRecordsFileName : m_records;
     release.record = SignedRecord(*key, signedPart, kept, error);
     return !release.record.empty();

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,7 @@ public:
     void SetAddressBook(const std::filesystem::path& file, bool writable) {
         m_addresses.Open(file, writable);
     }
+    AddressBook& Addresses() { return m_addresses; }
 
     // Records are made for this base address (ending in "/"), and signed with `key` when it is
     // given, else with the settings' signing_key when they name one. Signed ones are kept in
@@ -71,9 +73,8 @@ private:
     bool InsideFolder(const std::filesystem::path& path, std::string& error) const;
     bool TakeProgram(const std::filesystem::path& published, Release& release,
                      const std::vector<ReleasePtr>& known, std::string& error);
-    bool CopyProgram(const std::filesystem::path& from, const std::filesystem::path& to,
-                     std::string& error) const;
-    void ChooseAddress(Release& release);
+    bool CopyProgram(const std::filesystem::path& from, Release& release, std::string& error) const;
+    bool ChooseAddress(Release& release, std::string& error);
     bool MakeRecord(Release& release, const std::string& settingsKey, std::string& error) const;
 
     std::filesystem::path m_folder;
@@ -82,6 +83,8 @@ private:
     bool m_failedForNow = false;
     std::atomic<bool> m_abandoned{false};
     AddressBook m_addresses;
+    // Copies of releases let go of (on the event loop) are removed on a thread of their own.
+    std::shared_ptr<CopyRemover> m_remover = std::make_shared<CopyRemover>();
     std::string m_publicBase;
     std::filesystem::path m_key;
     std::filesystem::path m_records;

@@ -1,4 +1,5 @@
 #include "ReleaseKey.h"
+#include "Sha256.h"
 
 #include <fcntl.h>
 #include <openssl/bn.h>
@@ -11,6 +12,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <utility>
 #include <vector>
 
 namespace vendor {
@@ -54,21 +56,15 @@ std::string Base64(std::string_view bytes) {
 
 std::string FileSha256(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
-    DigestContext digest;
-    if (!in || EVP_DigestInit_ex(digest.ctx, EVP_sha256(), nullptr) != 1) return {};
+    Sha256 digest;
+    if (!in) return {};
     std::vector<char> chunk(1 << 16);
     while (in) {
         in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        EVP_DigestUpdate(digest.ctx, chunk.data(), static_cast<size_t>(in.gcount()));
+        digest.Add(chunk.data(), static_cast<size_t>(in.gcount()));
     }
     if (!in.eof()) return {};
-    unsigned char sum[EVP_MAX_MD_SIZE];
-    unsigned length = 0;
-    EVP_DigestFinal_ex(digest.ctx, sum, &length);
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned i = 0; i < length; ++i) hex += {kHex[sum[i] >> 4], kHex[sum[i] & 15]};
-    return hex;
+    return digest.Hex();
 }
 
 ReleaseKey::~ReleaseKey() {

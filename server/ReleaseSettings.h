@@ -1,4 +1,6 @@
-// The release folder's settings file, release.ini: "key = value" lines, "#" starts a comment.
+// The release folder's settings file, release.ini, in UTF-8 (a byte order mark is allowed):
+// "key = value" lines; a "#" at a line's start or after a blank starts a comment, one inside a
+// value belongs to it.
 //
 //   program     = Tanvik体验版.exe        the new main program, a file in the release folder
 //   manual_page = http://www.example.com/qorvel/download.html
@@ -11,6 +13,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace vendor {
 
@@ -23,6 +26,10 @@ struct ReleaseSettings {
     bool paused = false;
     std::string signingKey;  // empty: unsigned records
 };
+
+// `text` with what an editor would not show escaped: control and invisible characters as
+// "\u{FEFF}", bytes that are not UTF-8 as "\xFF".
+std::string ShowInvisible(std::string_view text);
 
 // False with `error` set when a line or a value is not acceptable.
 bool ParseReleaseSettings(const std::string& text, ReleaseSettings& settings, std::string& error);

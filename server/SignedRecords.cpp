@@ -48,12 +48,8 @@ private:
 }  // namespace
 
 std::string SignedPart(const std::string& version, const std::string& address,
-                       const fs::path& program) {
-    const std::string digest = FileSha256(program);
-    std::error_code failure;
-    const auto size = fs::file_size(program, failure);
-    if (digest.empty() || failure) return {};
-    return "#" + version + "#" + address + "#sha256=" + digest + ";size=" + std::to_string(size) +
+                       const std::string& sha256, std::uint64_t size) {
+    return "#" + version + "#" + address + "#sha256=" + sha256 + ";size=" + std::to_string(size) +
            ";";
 }
 

@@ -9,6 +9,7 @@
 // one of the checked copy (same version, address, digest and size) and it verifies with the key.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -18,9 +19,9 @@ namespace vendor {
 
 inline constexpr char kSignedRecordsFileName[] = "signed-records.txt";
 
-// The signed part for `program` (the checked copy that is sent); empty when it cannot be read.
+// The signed part for the checked copy that is sent, given its digest (lowercase hex) and size.
 std::string SignedPart(const std::string& version, const std::string& address,
-                       const std::filesystem::path& program);
+                       const std::string& sha256, std::uint64_t size);
 
 // The record for `signedPart` kept in `file`, or a new one, kept there (replaced by a rename
 // beside it) before it is returned; empty with `error` set when it cannot be signed or kept.

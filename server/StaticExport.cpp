@@ -3,6 +3,8 @@
 #include <fstream>
 
 #include "Replies.h"
+#include "Routes.h"
+#include "Store.h"
 
 namespace fs = std::filesystem;
 
@@ -27,7 +29,66 @@ bool WriteReplacing(const fs::path& path, const std::string& bytes, std::string&
     return !failure;
 }
 
+// A value nginx reads as one word, whatever blanks, ";", "{" or "#" it holds.
+// A page's path as the live server routes it, so that both serve the same addresses.
+std::string PagePath(Route route) {
+    for (const Page& page : kPages)
+        if (page.route == route) return std::string(page.path);
+    return {};
+}
+
+// A path as a literal inside an nginx regular expression.
+std::string RegexLiteral(const std::string& path) {
+    std::string literal;
+    for (char c : path) {
+        if (c == '.') literal += '\\';
+        literal += c;
+    }
+    return literal;
+}
+
+std::string NginxQuoted(const std::string& value) {
+    std::string quoted = "\"";
+    for (const char c : value) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+bool HasControlCharacter(const std::string& value) {
+    for (const unsigned char c : value)
+        if (c < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+// What nginx cannot take even quoted: "$" starts a variable in root, and a line break would
+// read as another directive to the eye. A listen value is an address and a port, no options.
+bool NginxCanTake(const fs::path& siteRoot, const std::string& listen, std::string& error) {
+    const std::string root = siteRoot.string();
+    if (root.find('$') != std::string::npos || HasControlCharacter(root)) {
+        error = "nginx cannot serve from " + root +
+                ": choose an OUT_DIR without \"$\" or control "
+                "characters";
+        return false;
+    }
+    if (listen.empty() ||
+        listen.find_first_not_of("0123456789abcdefghijklmnopqrstuvwxyz"
+                                 "ABCDEFGHIJKLMNOPQRSTUVWXYZ.:[]*-_") != std::string::npos) {
+        error = "--listen wants a PORT or HOST:PORT for nginx, not \"" + listen + "\"";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+void KeepExportAddresses(ReleaseFolder& folder, const fs::path& out, const fs::path& serverStore) {
+    AddressBook& book = folder.Addresses();
+    book.Open(fs::absolute(out) / kExportAddressBook, true);
+    if (!serverStore.empty()) book.Consult(Store::AddressesIn(serverStore));
+    book.HonourPlacedFiles(fs::absolute(out) / "site" / "download");
+}
 
 std::string NginxServerBlock(const fs::path& siteRoot, const std::string& listen) {
     const std::string noCache =
@@ -35,34 +96,44 @@ std::string NginxServerBlock(const fs::path& siteRoot, const std::string& listen
         "        add_header Pragma no-cache always;\n"
         "        add_header Expires 0 always;\n";
     const std::string text = "        types { } default_type \"text/plain; charset=us-ascii\";\n";
+    const std::string check = PagePath(Route::Check);
+    const std::string list = PagePath(Route::UpdateList);
     return "# Written by update-server export: serves the exported update site.\n"
            "server {\n"
            "    listen " +
-           listen +
+           NginxQuoted(listen) +
            ";\n"
            "    root " +
-           siteRoot.string() +
+           NginxQuoted(siteRoot.string()) +
            ";\n"
            "    gzip off;\n"
-           "    location = /freeUpdate/isweb.asp {\n" +
-           text + noCache +
+           "    location = " +
+           check + " {\n" + text + noCache +
            "    }\n"
-           "    location = /freeUpdate/update.asp {\n" +
-           text + noCache +
-           "        if ($arg_action = Auto) { rewrite ^ /freeUpdate/update.asp-Auto last; }\n"
-           "        if ($arg_action = Hand) { rewrite ^ /freeUpdate/update.asp-Hand last; }\n"
+           "    location = " +
+           list + " {\n" + text + noCache + "        if ($arg_action = Auto) { rewrite ^ " + list +
+           "-Auto last; }\n"
+           "        if ($arg_action = Hand) { rewrite ^ " +
+           list +
+           "-Hand last; }\n"
            "        return 400;\n"
            "    }\n"
-           "    location ~ ^/freeUpdate/update\\.asp-(Auto|Hand)$ {\n"
+           "    location ~ ^" +
+           RegexLiteral(list) +
+           "-(Auto|Hand)$ {\n"
            "        internal;\n" +
            text + noCache +
            "    }\n"
-           "    location = /freeUpdate/log.asp {\n"
+           "    location = " +
+           PagePath(Route::Notes) +
+           " {\n"
            "        types { } default_type \"text/html; charset=utf-8\";\n" +
            noCache +
            "    }\n"
            "    # Installed updaters write what they receive: the program is never compressed.\n"
-           "    location /download/ {\n"
+           "    location " +
+           std::string(kDownloadPrefix) +
+           " {\n"
            "        types { } default_type application/octet-stream;\n"
            "        gzip off;\n"
            "    }\n"
@@ -73,9 +144,13 @@ std::string NginxServerBlock(const fs::path& siteRoot, const std::string& listen
 bool ExportRelease(const Release& release, const fs::path& out, const ExportOptions& options,
                    std::string& error) {
     const fs::path site = fs::absolute(out) / "site";
-    const fs::path replies = site / "freeUpdate";
+    const fs::path check = site / PagePath(Route::Check).substr(1);
+    const fs::path list = site / PagePath(Route::UpdateList).substr(1);
+    const fs::path notes = site / PagePath(Route::Notes).substr(1);
+    const fs::path replies = check.parent_path();
     const fs::path placed = site / release.DecodedPath();  // under its own address, if it has one
     const fs::path download = placed.parent_path();
+    if (!NginxCanTake(site, options.listen, error)) return false;
     std::error_code failure;
     fs::create_directories(replies, failure);
     if (!failure) fs::create_directories(download, failure);
@@ -83,17 +158,19 @@ bool ExportRelease(const Release& release, const fs::path& out, const ExportOpti
         error = "cannot make " + site.string() + ": " + failure.message();
         return false;
     }
-    fs::rename(release.program, placed, failure);
+    // Already there: the address book gave this address to these very bytes, and the file
+    // left as it is keeps nginx's ETag (its time and size) for the parts updaters hold.
+    if (!fs::exists(placed, failure)) fs::rename(release.program, placed, failure);
     if (failure) {
         error = "cannot place the program in " + download.string() + ": " + failure.message();
         return false;
     }
     const Replies texts = MakeReplies(release, options.publicBase);
     // The record is written last: it must never name a program that is not there yet.
-    return WriteReplacing(replies / "isweb.asp", texts.check, error) &&
-           WriteReplacing(replies / "update.asp-Hand", texts.manual, error) &&
-           WriteReplacing(replies / "log.asp", texts.notesPage, error) &&
-           WriteReplacing(replies / "update.asp-Auto", texts.autoList, error) &&
+    return WriteReplacing(check, texts.check, error) &&
+           WriteReplacing(list.string() + "-Hand", texts.manual, error) &&
+           WriteReplacing(notes, texts.notesPage, error) &&
+           WriteReplacing(list.string() + "-Auto", texts.autoList, error) &&
            WriteReplacing(fs::absolute(out) / "nginx-server.conf",
                           NginxServerBlock(site, options.listen), error);
 }

@@ -2,12 +2,15 @@
 // answers like update-server itself, byte for byte.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <utility>
 
 #include "ServerProcess.h"
 #include "StaticExport.h"
@@ -32,28 +35,38 @@ int Shell(const std::string& command) {
     return std::system(command.c_str());
 }
 
+std::string NginxCommand(const fs::path& folder) {
+    return std::string(NGINX_PROGRAM) + " -c " + folder.string() + "/nginx.conf -p " +
+           folder.string() + " 2>&1";
+}
+
+// An nginx.conf in `folder` that keeps all of nginx's files there and includes `serverBlock`.
+void WriteNginxConf(const fs::path& folder, const fs::path& serverBlock) {
+    const std::string f = folder.string();
+    std::string quoted;
+    for (const char c : serverBlock.string())
+        quoted += c == '"' ? std::string("\\\"") : std::string(1, c);
+    WriteBytes(folder / "nginx.conf",
+               // Started by root, nginx's workers would run as "nobody", who cannot
+               // read a private temporary folder.
+               std::string(getuid() == 0 ? "user root;\n" : "") +
+                   "daemon on;\nworker_processes 1;\npid " + f + "/nginx.pid;\nerror_log " + f +
+                   "/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n"
+                   "  client_body_temp_path " +
+                   f + "/body;\n  proxy_temp_path " + f + "/proxy;\n  fastcgi_temp_path " + f +
+                   "/fastcgi;\n  uwsgi_temp_path " + f + "/uwsgi;\n  scgi_temp_path " + f +
+                   "/scgi;\n  include \"" + quoted + "\";\n}\n");
+}
+
 // nginx with the exported server block, as a daemon whose files all live in `folder`.
 class Nginx {
 public:
     Nginx(const fs::path& folder, const fs::path& serverBlock) : m_folder(folder) {
-        const std::string f = folder.string();
-        WriteBytes(folder / "nginx.conf",
-                   // Started by root, nginx's workers would run as "nobody", who cannot
-                   // read a private temporary folder.
-                   std::string(getuid() == 0 ? "user root;\n" : "") +
-                       "daemon on;\nworker_processes 1;\npid " + f + "/nginx.pid;\nerror_log " + f +
-                       "/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n"
-                       "  client_body_temp_path " +
-                       f + "/body;\n  proxy_temp_path " + f + "/proxy;\n  fastcgi_temp_path " + f +
-                       "/fastcgi;\n  uwsgi_temp_path " + f + "/uwsgi;\n  scgi_temp_path " + f +
-                       "/scgi;\n  include " + serverBlock.string() + ";\n}\n");
-        m_started =
-            Shell(std::string(NGINX_PROGRAM) + " -c " + f + "/nginx.conf -p " + f + " 2>&1") == 0;
+        WriteNginxConf(folder, serverBlock);
+        m_started = Shell(NginxCommand(folder)) == 0;
     }
     ~Nginx() {
-        if (m_started)
-            Shell(std::string(NGINX_PROGRAM) + " -c " + m_folder.string() + "/nginx.conf -p " +
-                  m_folder.string() + " -s stop 2>&1");
+        if (m_started) Shell(NginxCommand(m_folder) + " -s stop");
     }
     bool Started() const { return m_started; }
 
@@ -61,6 +74,12 @@ private:
     fs::path m_folder;
     bool m_started = false;
 };
+
+// `update-server export` of `release` into `out` (both quoted for the shell); its exit status.
+int Export(const fs::path& release, const fs::path& out, const std::string& options) {
+    return Shell(std::string(UPDATE_SERVER_PROGRAM) + " export " + options + " '" +
+                 release.string() + "' '" + out.string() + "' >/dev/null 2>&1");
+}
 
 }  // namespace
 
@@ -75,9 +94,8 @@ TEST(Export, NginxServingTheExportAnswersLikeTheServer) {
         std::string(" --signing-key ") + TEST_SIGNING_KEY + " --signed-records " + records.string();
     const int port = FreePort();
     const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
-    ASSERT_EQ(Shell(std::string(UPDATE_SERVER_PROGRAM) + " export" + key + " --public-url " + base +
-                    " --listen 127.0.0.1:" + std::to_string(port) + " " + release.string() + " " +
-                    out.string()),
+    ASSERT_EQ(Export(release, out,
+                     key + " --public-url " + base + " --listen 127.0.0.1:" + std::to_string(port)),
               0);
     Nginx nginx(place.Path(), out / "nginx-server.conf");
     ASSERT_TRUE(nginx.Started()) << ReadBytes(place.Path() / "error.log");
@@ -127,4 +145,85 @@ TEST(Export, NginxServingTheExportAnswersLikeTheServer) {
               std::string::npos);
     const std::string block = ReadBytes(out / "nginx-server.conf");
     EXPECT_NE(block.find("gzip off"), std::string::npos);
+}
+
+// nginx makes its ETag of a file's time and size, which two programs of the same version and
+// size, exported within one second, share: an exported path never holds other bytes, so that
+// its ETag names one set. An export made before the export kept its address book keeps its
+// paths as well.
+TEST(Export, OtherBytesOfTheSameVersionAndSizeGetAPathOfTheirOwn) {
+    TempFolder place;
+    const fs::path release = place.Path() / "release", out = place.Path() / "export";
+    const int port = FreePort();
+    const std::string options = " --store " + (place.Path() / "no-store").string() +
+                                " --listen 127.0.0.1:" + std::to_string(port);
+    WriteRelease(release, Fixture("v2_0_1_5.exe"));
+    const auto variant = [](char fill) {
+        return ReadBytes(Fixture("v2_0_1_5.exe")) + std::string(64 << 10, fill);
+    };
+    // Exports `fill`'s program, dated as every other; the path its record names.
+    const auto exportVariant = [&](char fill) {
+        WriteBytes(place.Path() / "next.exe", variant(fill));
+        Publish(release, place.Path() / "next.exe");
+        const timespec sameTime[2] = {{1700000000, 0}, {1700000000, 0}};
+        ::utimensat(AT_FDCWD, (release / "Tanvik体验版.exe").c_str(), sameTime, 0);
+        EXPECT_EQ(Export(release, out, options), 0);
+        const std::string record = ReadBytes(out / "site" / "freeUpdate" / "update.asp-Auto");
+        const size_t from = record.find("/download/");
+        return record.substr(from, record.size() - 1 - from);
+    };
+    const std::string first = exportVariant('a');
+    Nginx nginx(place.Path(), out / "nginx-server.conf");
+    ASSERT_TRUE(nginx.Started()) << ReadBytes(place.Path() / "error.log");
+    const std::string firstEtag = Get(port, first, "", "HEAD").Header("ETag");
+    const std::string second = exportVariant('b');
+    fs::remove(out / "addresses.txt");
+    const std::string third = exportVariant('c');
+    EXPECT_EQ(exportVariant('a'), first);
+    EXPECT_NE(first, second);
+    EXPECT_NE(third, first);
+    EXPECT_NE(third, second);
+    for (const auto& [path, fill] : {std::pair{first, 'a'}, {second, 'b'}, {third, 'c'}}) {
+        SCOPED_TRACE(path);
+        const Response whole = Get(port, path);
+        EXPECT_TRUE(whole.body == variant(fill));
+        const Response resumed =
+            Get(port, path, "Range: bytes=100-\r\nIf-Range: " + whole.Header("ETag") + "\r\n");
+        EXPECT_EQ(resumed.status, 206);
+        EXPECT_TRUE(resumed.body == variant(fill).substr(100));
+    }
+    EXPECT_EQ(Get(port, first, "", "HEAD").Header("ETag"), firstEtag);
+}
+
+// The server block's values are quoted: nginx takes any output folder it can serve from, and
+// export refuses the ones it cannot, and listen values that are not an address.
+TEST(Export, TheServerBlockTakesAnyFolderNginxCanServeFromAndRefusesTheRest) {
+    TempFolder place;
+    const fs::path release = place.Path() / "release";
+    WriteRelease(release, Fixture("v2_0_1_5.exe"));
+    const struct {
+        const char* folder;
+        const char* listen;
+        bool exported;
+    } cases[] = {
+        {"out dir", "127.0.0.1:8080", true},
+        {"exp;autoindex on;x", "[::1]:8080", true},  // one folder, no directive
+        {"a \"quoted\" {folder} #1", "8080", true},
+        {"exp$uri", "8080", false},
+        {"plain", "80 default_server", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const fs::path out = place.Path() / c.folder;
+        const std::string options =
+            " --store " + (place.Path() / "no-store").string() + " --listen '" + c.listen + "'";
+        ASSERT_EQ(Export(release, out, options) == 0, c.exported);
+        if (!c.exported) {
+            EXPECT_FALSE(fs::exists(out / "nginx-server.conf"));
+            continue;
+        }
+        WriteNginxConf(place.Path(), out / "nginx-server.conf");
+        EXPECT_EQ(Shell(NginxCommand(place.Path()) + " -q -t"), 0)
+            << ReadBytes(out / "nginx-server.conf");
+    }
 }

@@ -53,18 +53,29 @@ TEST(ReleaseFolder, VersionIsTheFixedFileVersionOrSaysWhyNot) {
 }
 
 TEST(ReleaseFolder, SettingsAreReadOrRefusedWithTheLine) {
+    // The README's own example, as a vendor would copy it.
+    const std::string readme = ReadBytes(README_FILE);
+    const size_t example = readme.find("```ini\n") + 7;
     const struct {
-        const char* text;
+        std::string text;
         const char* error;  // empty: accepted
+        const char* program;
     } cases[] = {
-        {"manual_page = http://a/\n", ""},
-        {"# c\n\nprogram = 新.exe\r\nmanual_page=https://a/b\npaused = yes\n", ""},
-        {"program = Tanvik.exe\n", "manual_page is missing"},
-        {"manual_page = ftp://a/\n", "line 1: manual_page"},
-        {"manual_page = http://a/\npause = yes\n", "line 2: unknown key \"pause\""},
-        {"manual_page = http://a/\npaused = 1\n", "paused must be yes or no"},
-        {"manual_page = http://a/\nprogram = ../x.exe\n", "program must name a file"},
-        {"manual_page = http://a/\nnotes\n", "expected key = value"},
+        {"manual_page = http://a/\n", "", "Tanvik体验版.exe"},
+        {"# c\n\nprogram = 新.exe\r\nmanual_page=https://a/b\npaused = yes\n", "", "新.exe"},
+        {readme.substr(example, readme.find("```", example) - example), "", "Tanvik体验版.exe"},
+        {"\xEF\xBB\xBFprogram = C#.exe\t# a comment\nmanual_page = http://a/  # more\n", "",
+         "C#.exe"},
+        {"program = Tanvik.exe\n", "manual_page is missing", ""},
+        {"manual_page = ftp://a/\n", "line 1: manual_page", ""},
+        {"manual_page = http://a/\npause = yes\n", "line 2: unknown key \"pause\"", ""},
+        {"manual_page = http://a/\npaused = 1\n", "paused must be yes or no", ""},
+        {"manual_page = http://a/\npaused = no#\n", "not \"no#\"", ""},
+        {"manual_page = http://a/\npaused = yes\xC2\xA0\n", "not \"yes\\u{00A0}\"", ""},
+        {"\xEF\xBB\xBF\xEF\xBB\xBFmanual_page = http://a/\n",
+         "unknown key \"\\u{FEFF}manual_page\"", ""},
+        {"manual_page = http://a/\nprogram = ../x\xFF.exe\n", "not \"../x\\xFF.exe\"", ""},
+        {"manual_page = http://a/\nnotes\n", "expected key = value", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -72,6 +83,9 @@ TEST(ReleaseFolder, SettingsAreReadOrRefusedWithTheLine) {
         std::string error;
         EXPECT_EQ(vendor::ParseReleaseSettings(c.text, settings, error), *c.error == '\0');
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        if (*c.program) {
+            EXPECT_EQ(settings.program, c.program);
+        }
     }
 }
 
