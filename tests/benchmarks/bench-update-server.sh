@@ -186,8 +186,49 @@ memory() {
 echo "PSS of update-server, 50 clients downloading: $(memory 50)"
 echo "PSS of update-server, 20 clients downloading with --rate-limit 20000000: $(memory 20 --rate-limit 20000000)"
 
-# Publishing a new 256 MiB program while update.asp is asked without a pause.
+# A client that streams junk for 10 s while it takes a download slowly: the server reads at most
+# a head's worth of it, and its memory is back near where it was once the client has gone.
+rss() { awk '/^VmRSS:/ {print $2}' "/proc/$server_pid/status"; }
 "$server" --listen 127.0.0.1:$ours --store "$work/store" "$release" >"$work/server.log" 2>&1 &
+server_pid=$!
+pids+=("$server_pid")
+for _ in $(seq 1 100); do curl -sf "http://127.0.0.1:$ours/freeUpdate/isweb.asp" >/dev/null && break; sleep 0.1; done
+idle=$(rss)
+python3 - "$ours" "/$path" >"$work/junk" <<'EOF_PY' &
+import socket, sys, time
+s = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
+s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
+s.sendall(b"GET " + sys.argv[2].encode() + b" HTTP/1.1\r\nHost: x\r\n\r\n")
+s.setblocking(False)
+junk, sent, end = b"J" * 65536, 0, time.time() + 10
+while time.time() < end:
+    try:
+        sent += s.send(junk)
+    except BlockingIOError:
+        time.sleep(0.01)
+    try:
+        s.recv(4096)  # a slow reader: the reply stays under way
+    except BlockingIOError:
+        pass
+print(sent // (1024 * 1024))
+s.close()
+EOF_PY
+junk_pid=$!
+peak=$idle
+while kill -0 "$junk_pid" 2>/dev/null; do
+  now=$(rss)
+  ((now > peak)) && peak=$now
+  sleep 0.2
+done
+sleep 1
+echo "RSS of update-server while a client streams junk during a download: $idle KiB idle," \
+  "at most $peak KiB, $(rss) KiB a second after it left ($(cat "$work/junk") MiB sent)"
+kill "$server_pid"
+wait "$server_pid" 2>/dev/null || true
+
+# Publishing a new 256 MiB program while update.asp is asked without a pause; the release
+# before expires 3 s later, within the same run, and its copy is removed.
+"$server" --listen 127.0.0.1:$ours --store "$work/store" --keep-previous 3 "$release" >"$work/server.log" 2>&1 &
 server_pid=$!
 pids+=("$server_pid")
 for _ in $(seq 1 100); do curl -sf "http://127.0.0.1:$ours/freeUpdate/isweb.asp" >/dev/null && break; sleep 0.1; done
@@ -204,7 +245,7 @@ sleep 1
 mv "$release/big.exe.part" "$release/big.exe"
 wait "$wrk_pid"
 checked=$(grep -o 'checked in [0-9]* ms' "$work/server.log" || echo "not checked within the run")
-echo "update.asp latency during a 256 MiB publish ($checked): $(latency "$work/latency")"
+echo "update.asp latency during a 256 MiB publish and the expiry of the one before ($checked): $(latency "$work/latency")"
 
 # Load test: 20 clients at 10 MB/s, each fetching the file twice back to back.
 path=$(curl -s "http://127.0.0.1:$ours/freeUpdate/update.asp?action=Auto" | cut -d'#' -f3 | sed 's|^http://[^/]*/||')
