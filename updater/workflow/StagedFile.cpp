@@ -158,6 +158,10 @@ bool StagedFile::Empty() {
     return m_file != INVALID_HANDLE_VALUE && SetLength(m_file, 0);
 }
 
+bool StagedFile::Flush() {
+    return m_file != INVALID_HANDLE_VALUE && FlushFileBuffers(m_file);
+}
+
 bool StagedFile::Keep() {
     if (m_file == INVALID_HANDLE_VALUE || !FlushFileBuffers(m_file)) return false;
     if (!m_kept) m_kept = SetDeleteOnClose(false);

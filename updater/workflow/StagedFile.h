@@ -57,6 +57,8 @@ public:
     bool Write(const void* data, DWORD size);
     // The file starts again, empty.
     bool Empty();
+    // What was written reaches the disk; the file still goes when it is closed, unless kept.
+    bool Flush();
     // What was written reaches the disk, and the file stays when it is closed or the process
     // dies: it may be resumed.
     bool Keep();
