@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "MountedFolder.h"
 #include "TestHttpServer.h"
+#include "TestSupport.h"
 
 using namespace testsupport;
 
@@ -224,6 +226,43 @@ TEST_F(ServerTest, RecordsEachRequestUntilCleared) {
     EXPECT_EQ(requests[1].target, "/server-test/unscripted");
     server.ClearRequests();
     EXPECT_TRUE(server.Requests().empty());
+}
+
+// The server runs as root: it mounts nowhere but a fresh /tmp/qv-ro-<name>.
+TEST_F(ServerTest, MountsOnlyFoldersOfItsOwnUnderTmp) {
+    for (const char* path : {"/etc", "/tmp/other", "/tmp/qv-ro-", "/tmp/qv-ro-a/../../etc",
+                             "/tmp//qv-ro-a", "tmp/qv-ro-a", "/tmp/qv-ro-a b"}) {
+        SCOPED_TRACE(path);
+        EXPECT_THROW(server.Mount(path), TestHttpServerError);
+    }
+    EXPECT_THROW(server.Remount("/tmp/qv-ro-never-mounted", true), TestHttpServerError);
+    EXPECT_THROW(server.Unmount("/tmp/qv-ro-never-mounted"), TestHttpServerError);
+}
+
+// A read-only mount stops this process although Wine runs it as root; writable again, it
+// takes files; gone with its object.
+TEST_F(ServerTest, AMountedFolderIsUnwritableWhileReadOnly) {
+    std::wstring path;
+    {
+        MountedFolder folder(server);
+        path = folder.Path();
+        ASSERT_TRUE(WriteFileBytes(folder.File(L"before.txt"), "kept"));
+        folder.MakeReadOnly();
+        const HANDLE created = CreateFileW(folder.File(L"new.txt").c_str(), GENERIC_WRITE, 0,
+                                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD error = GetLastError();
+        if (created != INVALID_HANDLE_VALUE) CloseHandle(created);
+        EXPECT_EQ(created, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        // Wine reports the delete as done (the Unix unlink fails when the handle closes, and
+        // nobody hears of it): what counts is that the file stays.
+        DeleteFileW(folder.File(L"before.txt").c_str());
+        std::string kept;
+        EXPECT_TRUE(ReadFileBytes(folder.File(L"before.txt"), kept) && kept == "kept");
+        folder.MakeWritable();
+        EXPECT_TRUE(WriteFileBytes(folder.File(L"new.txt"), "new"));
+    }
+    EXPECT_FALSE(FileExists(path));
 }
 
 }  // namespace

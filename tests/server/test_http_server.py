@@ -15,6 +15,16 @@ Control API on the same port:
   POST /__end_stalls    the stalls under way end now (their connections close)
   GET  /__identity      who this server is (used by the ctest fixture)
   POST /__shutdown      ends the server
+  POST /__mount         {"path": "/tmp/qv-ro-NAME"}: makes that folder and mounts a 64 MB tmpfs
+                        on it; NAME is letters, digits, ".", "_" and "-", and no other path is
+                        taken (the server runs as root)
+  POST /__remount       {"path": ..., "read_only": true|false}: switches a mount of this server
+  POST /__unmount       {"path": ...}: unmounts a mount of this server and removes its folder
+
+A read-only mount is a folder that even root cannot write: Wine run as root ignores permission
+bits, so it is the tests' only folder that Windows programs cannot write. The server unmounts
+what it mounted when it ends (not when it is killed with SIGKILL). A mount that fails (no
+`mount`, no right to mount) is answered 500 with mount's own message.
 
 Strings in scripts and in the record are Latin-1 views of the bytes on the wire, which is
 how http.server reads request lines and headers too.
@@ -28,7 +38,9 @@ import base64
 import gzip
 import json
 import os
+import re
 import signal
+import subprocess
 import sys
 import threading
 import time
@@ -41,6 +53,10 @@ BEHAVIOURS = ("normal", "gzip", "chunked", "drop", "slow", "stall", "chunked_dro
 RANGE_REPLIES = ("honest", "short", "long", "chunked_short", "other_file", "gzip")
 MAX_WAIT_SECONDS = 300  # any pause a script asks for is bounded
 FILE_PIECE_BYTES = 64 * 1024
+MOUNT_FOLDER = "/tmp"
+MOUNT_NAME = re.compile(r"qv-ro-[A-Za-z0-9_-][A-Za-z0-9._-]*")
+MOUNT_SIZE = "64m"
+UNMOUNT_BUSY_SECONDS = 5  # a Wine program that has just ended may hold the mount a moment
 
 
 class ScriptError(ValueError):
@@ -159,6 +175,90 @@ class Script:
         return Body(str(described.get("body", "")).encode("utf-8"))
 
 
+class MountError(Exception):
+    def __init__(self, status, message):
+        super().__init__(message)
+        self.status = status
+
+
+def _run(*command):
+    """Runs a mount command; raises MountError with its message when it fails."""
+    try:
+        done = subprocess.run(command, capture_output=True, text=True, timeout=30)
+    except (OSError, subprocess.TimeoutExpired) as e:
+        raise MountError(500, f"{' '.join(command)}: {e}") from e
+    if done.returncode != 0:
+        raise MountError(500, f"{' '.join(command)} failed ({done.returncode}): "
+                              f"{done.stderr.strip()} (the tests' HTTP server must run as root "
+                              f"where mounting is allowed)")
+
+
+class Mounts:
+    """The tmpfs mounts this server made, each on a folder of its own under /tmp/qv-ro-*."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.paths = set()
+
+    @staticmethod
+    def _checked(path):
+        if (not isinstance(path, str) or not MOUNT_NAME.fullmatch(os.path.basename(path))
+                or path != os.path.join(MOUNT_FOLDER, os.path.basename(path))):
+            raise MountError(400, f"refused {path!r}: only {MOUNT_FOLDER}/qv-ro-<name> is mounted")
+        return path
+
+    def _ours(self, path):
+        if self._checked(path) not in self.paths:
+            raise MountError(404, f"{path!r} is not mounted by this server")
+        return path
+
+    def mount(self, path):
+        with self.lock:
+            try:
+                os.mkdir(self._checked(path), 0o755)
+            except OSError as e:
+                raise MountError(409, f"cannot make {path!r}: {e}") from e
+            try:
+                _run("mount", "-t", "tmpfs", "-o", f"size={MOUNT_SIZE}", "tmpfs", path)
+            except MountError:
+                os.rmdir(path)
+                raise
+            self.paths.add(path)
+
+    def remount(self, path, read_only):
+        with self.lock:
+            _run("mount", "-o", "remount," + ("ro" if read_only else "rw"), self._ours(path))
+
+    def unmount(self, path):
+        with self.lock:
+            self._unmount(self._ours(path))
+
+    def unmount_all(self):
+        with self.lock:
+            for path in list(self.paths):
+                try:
+                    self._unmount(path)
+                except MountError as e:
+                    sys.stderr.write(f"{SERVER_NAME}: {e}\n")
+
+    def _unmount(self, path):
+        deadline = time.monotonic() + UNMOUNT_BUSY_SECONDS
+        while True:
+            try:
+                _run("umount", path)
+                break
+            except MountError:
+                if time.monotonic() >= deadline:
+                    _run("umount", "--lazy", path)  # detached now, freed once let go
+                    break
+                time.sleep(0.2)
+        self.paths.discard(path)
+        try:
+            os.rmdir(path)
+        except OSError as e:
+            raise MountError(500, f"unmounted, but cannot remove {path!r}: {e}") from e
+
+
 class State:
     """Scripts and the record of requests, shared by the handler threads."""
 
@@ -169,6 +269,7 @@ class State:
         self.replies = {}  # replies sent per target
         self.stopping = threading.Event()
         self.stalls_end = threading.Event()  # set (and replaced) to end the stalls under way
+        self.mounts = Mounts()
 
     def add_script(self, script):
         with self.lock:
@@ -276,6 +377,8 @@ class Handler(BaseHTTPRequestHandler):
             self._request_body()
             state.end_stalls()
             self._send_json(200, {"ok": True})
+        elif route in (("POST", "/__mount"), ("POST", "/__remount"), ("POST", "/__unmount")):
+            self._mount_call(url.path[len(CONTROL_PREFIX):], self._request_body())
         elif route == ("GET", "/__identity"):
             self._send_json(200, self.server.identity)
         elif route == ("POST", "/__shutdown"):
@@ -296,6 +399,28 @@ class Handler(BaseHTTPRequestHandler):
             return
         self.server.state.add_script(script)
         self._send_json(200, {"ok": True, "target": script.target})
+
+    def _mount_call(self, call, raw):
+        mounts = self.server.state.mounts
+        try:
+            asked = json.loads(raw.decode("utf-8"))
+            if not isinstance(asked, dict):
+                raise MountError(400, "a JSON object is expected")
+            path = asked.get("path")
+            if call == "mount":
+                mounts.mount(path)
+            elif call == "unmount":
+                mounts.unmount(path)
+            elif not isinstance(asked.get("read_only"), bool):
+                raise MountError(400, "read_only must be true or false")
+            else:
+                mounts.remount(path, asked["read_only"])
+        except ValueError as e:
+            self._send_json(400, {"error": f"bad JSON: {e}"})
+        except MountError as e:
+            self._send_json(e.status, {"error": str(e)})
+        else:
+            self._send_json(200, {"ok": True, "path": path})
 
     def _send_json(self, status, value):
         self._send_control(status, json.dumps(value).encode("utf-8"), "application/json")
@@ -576,6 +701,7 @@ def main(argv=None):
         server.serve_forever(poll_interval=0.2)
     finally:
         server.server_close()
+        state.mounts.unmount_all()
     return 0
 
 

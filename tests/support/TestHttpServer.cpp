@@ -267,6 +267,20 @@ void TestHttpServer::EndStalls() {
     Exchange("POST", "/__end_stalls", {}, {});
 }
 
+void TestHttpServer::Mount(const std::string& unixPath) {
+    Exchange("POST", "/__mount", {}, "{\"path\":" + JsonString(unixPath) + "}");
+}
+
+void TestHttpServer::Remount(const std::string& unixPath, bool readOnly) {
+    Exchange("POST", "/__remount", {},
+             "{\"path\":" + JsonString(unixPath) +
+                 ",\"read_only\":" + (readOnly ? "true" : "false") + "}");
+}
+
+void TestHttpServer::Unmount(const std::string& unixPath) {
+    Exchange("POST", "/__unmount", {}, "{\"path\":" + JsonString(unixPath) + "}");
+}
+
 // One control request on its own connection; the reply's body, or a throw unless 200.
 std::string TestHttpServer::Exchange(const std::string& method, const std::string& target,
                                      const std::vector<HttpHeader>& headers,

@@ -120,6 +120,13 @@ public:
     // The stalls under way (StallAfter) end at once: their connections close.
     void EndStalls();
 
+    // A 64 MB tmpfs mounted by the server at `unixPath`, which must be /tmp/qv-ro-<name>
+    // (letters, digits, '.', '_', '-'); switched read-only and back, unmounted and removed.
+    // MountedFolder wraps these.
+    void Mount(const std::string& unixPath);
+    void Remount(const std::string& unixPath, bool readOnly);
+    void Unmount(const std::string& unixPath);
+
 private:
     std::string Exchange(const std::string& method, const std::string& target,
                          const std::vector<HttpHeader>& headers, const std::string& body);

@@ -7,10 +7,12 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "MountedFolder.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "resource_ids.h"
@@ -49,22 +51,47 @@ std::vector<std::wstring> Lines(const std::wstring& text) {
     return lines;
 }
 
+// A folder's entries with their sizes and times of writing, sorted.
+std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
+    std::vector<std::wstring> entries;
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return entries;
+    do {
+        entries.push_back(std::wstring(entry.cFileName) + L" " +
+                          std::to_wstring(entry.nFileSizeLow) + L" " +
+                          std::to_wstring(entry.ftLastWriteTime.dwLowDateTime));
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
 class UpdateRun : public testing::Test {
 protected:
     void SetUp() override {
         m_server.Reset();
+        ASSERT_TRUE(ReadFileBytes(Fixture(L"edition_trial_1_0_0_1.exe"), m_oldBytes));
+        ASSERT_TRUE(ReadFileBytes(Fixture(L"edition_trial_1_0_0_2.exe"), m_newBytes));
+        ASSERT_NO_FATAL_FAILURE(InstallIn(m_folder.Path()));
+        m_server.Script("/freeUpdate/update.asp?action=Hand", {.body = "http://127.0.0.1/"});
+    }
+    // Lays out an installation (the updater, its skin, both editions) in `folder`, which Path()
+    // names from now on, and starts its trial edition.
+    void InstallIn(const std::wstring& folder) {
+        m_installFolder = folder;
+        m_installed = Path(L"Tanvik体验版.exe");
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) ||
+                    GetLastError() == ERROR_ALREADY_EXISTS);
         ASSERT_TRUE(CopyFileTo(RunningProgramFolder() + L"\\" + SiteFolder() + L"\\updater.exe",
                                Path(L"updater.exe")));
         ASSERT_TRUE(CopyFileTo(BuiltProgramPath(L"SkinHu.dll"), Path(L"SkinHu.dll")));
         ASSERT_TRUE(CopyFileTo(Fixture(L"edition_trial_1_0_0_1.exe"), m_installed));
         ASSERT_TRUE(CopyFileTo(Fixture(L"edition_commercial.exe"), Path(L"Tanvik商业版.exe")));
-        ASSERT_TRUE(ReadFileBytes(m_installed, m_oldBytes));
-        ASSERT_TRUE(ReadFileBytes(Fixture(L"edition_trial_1_0_0_2.exe"), m_newBytes));
         ASSERT_TRUE(StartTrial());
-        m_server.Script("/freeUpdate/update.asp?action=Hand", {.body = "http://127.0.0.1/"});
     }
 
-    std::wstring Path(const std::wstring& name) const { return m_folder.File(name); }
+    std::wstring Path(const std::wstring& name) const { return m_installFolder + L"\\" + name; }
     // The folder of the test build of updater.exe to install.
     virtual std::wstring SiteFolder() const { return L"testsite"; }
 
@@ -138,7 +165,8 @@ protected:
 
     TestHttpServer m_server;
     TempDir m_folder{L"更新 测试"};
-    std::wstring m_installed = Path(L"Tanvik体验版.exe");
+    std::unique_ptr<MountedFolder> m_mount;  // outlives the programs started from it
+    std::wstring m_installFolder, m_installed;
     std::string m_oldBytes, m_newBytes;
     std::unique_ptr<ChildProcess> m_trial, m_updater;
     HWND m_dialog = nullptr;
@@ -331,24 +359,51 @@ TEST_F(UpdateRun, AServerSilentForAMinuteFailsTheUpdate) {
     PostMessageW(m_dialog, WM_CLOSE, 0, 0);
 }
 
-// Nowhere beside the program to write the download (a folder under each of the updater's three
-// temporary names): the run fails before it ends anything.
+// Nowhere beside the program to write the download: a folder under each of the updater's
+// three temporary names, or a per-machine installation as a standard account meets it (a
+// read-only mount, which stops Wine's root too). The updater proves it can write before
+// anything else: the run fails without ending the program, writing or asking for the file.
 TEST_F(UpdateRun, NowhereToWriteTheDownloadEndsNothing) {
-    for (const wchar_t* name : {L".download", L".download2", L".download3"})
-        ASSERT_TRUE(CreateDirectoryW((m_installed + name).c_str(), nullptr));
+    struct Case {
+        const char* name;
+        std::function<void()> block;
+    };
+    const Case cases[] = {
+        {"temporary names taken",
+         [this] {
+             for (const wchar_t* name : {L".download", L".download2", L".download3"})
+                 ASSERT_TRUE(CreateDirectoryW((m_installed + name).c_str(), nullptr));
+         }},
+        {"read-only folder",
+         [this] {
+             m_mount = std::make_unique<MountedFolder>(m_server);
+             ASSERT_NO_FATAL_FAILURE(InstallIn(m_mount->File(L"更新 测试")));
+             m_mount->MakeReadOnly();
+         }},
+    };
     OfferNewVersion({.body = m_newBytes});
-    ASSERT_TRUE(Start(L"AutoUpdate"));
-    ASSERT_TRUE(WaitForRunEnd());
-    EXPECT_EQ(Lines(m_log),
-              (std::vector<std::wstring>{kConnecting, kConnected, kAnalysed, kFailed}));
-    EXPECT_FALSE(m_trial->WaitForExit(0)) << "the running trial edition was ended";
-    std::string now;
-    ASSERT_TRUE(ReadFileBytes(m_installed, now));
-    EXPECT_TRUE(now == m_oldBytes) << "the installed program has changed";
-    // The stage bar counts the run's three stages.
-    EXPECT_EQ(SendMessageW(Item(IDC_STAGE_PROGRESS), PBM_GETRANGE, TRUE, 0), 0);
-    EXPECT_EQ(SendMessageW(Item(IDC_STAGE_PROGRESS), PBM_GETRANGE, FALSE, 0), 3);
-    PostMessageW(m_dialog, WM_CLOSE, 0, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(c.block());
+        const std::vector<std::wstring> before = FolderEntries(m_installFolder);
+        m_server.ClearRequests();
+        ASSERT_TRUE(Start(L"AutoUpdate"));
+        ASSERT_TRUE(WaitForRunEnd());
+        EXPECT_EQ(Lines(m_log),
+                  (std::vector<std::wstring>{kConnecting, kConnected, kAnalysed, kFailed}));
+        EXPECT_FALSE(m_trial->WaitForExit(0)) << "the running trial edition was ended";
+        std::string now;
+        ASSERT_TRUE(ReadFileBytes(m_installed, now));
+        EXPECT_TRUE(now == m_oldBytes) << "the installed program has changed";
+        EXPECT_EQ(FolderEntries(m_installFolder), before) << "the folder was written";
+        for (const ReceivedRequest& request : m_server.Requests())
+            EXPECT_NE(request.target, "/new.exe") << "the download was asked for";
+        // The stage bar counts the run's three stages.
+        EXPECT_EQ(SendMessageW(Item(IDC_STAGE_PROGRESS), PBM_GETRANGE, TRUE, 0), 0);
+        EXPECT_EQ(SendMessageW(Item(IDC_STAGE_PROGRESS), PBM_GETRANGE, FALSE, 0), 3);
+        PostMessageW(m_dialog, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(m_updater->WaitForExit(10000));
+    }
 }
 
 // A download stopped half-way keeps its part; the next run of the same offer asks only for
