@@ -2,34 +2,26 @@
 
 #include <windows.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <vector>
 
 #include "CodePage.h"
+#include "RecordText.h"
 
 namespace {
 
 const char kFirstLine[] = "qorvel partial download 1";
 constexpr DWORD kMostRecordBytes = 16384;
 
-std::string Hex(const std::array<uint8_t, 32>& bytes) {
-    std::string text;
-    char pair[3];
-    for (uint8_t byte : bytes) {
-        std::snprintf(pair, sizeof(pair), "%02x", byte);
-        text += pair;
-    }
-    return text;
+std::string DigestHex(const std::array<uint8_t, 32>& bytes) {
+    return ToHex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-bool FromHex(const std::string& text, std::array<uint8_t, 32>& bytes) {
-    if (text.size() != 64) return false;
-    for (size_t i = 0; i < 32; ++i) {
-        unsigned value = 0;
-        if (std::sscanf(text.c_str() + 2 * i, "%2x", &value) != 1) return false;
-        bytes[i] = static_cast<uint8_t>(value);
-    }
-    return Hex(bytes) == text;
+bool DigestFromHex(const std::string& text, std::array<uint8_t, 32>& bytes) {
+    std::string read;
+    if (text.size() != 64 || !FromHex(text, read)) return false;
+    std::copy(read.begin(), read.end(), bytes.begin());
+    return true;
 }
 
 bool ToNumber(const std::string& text, uint64_t& value) {
@@ -67,7 +59,7 @@ bool SaveDownloadRecord(const std::wstring& path, const DownloadRecord& record) 
     text += "version=" + record.version.Bytes() + "\n";
     text += "signed=" +
             (record.expected
-                 ? std::to_string(record.expected->size) + " " + Hex(record.expected->sha256)
+                 ? std::to_string(record.expected->size) + " " + DigestHex(record.expected->sha256)
                  : std::string()) +
             "\n";
     text += "validator=" + ToGbk(record.validator).Bytes() + "\n";
@@ -113,7 +105,7 @@ bool LoadDownloadRecord(const std::wstring& path, DownloadRecord& record) {
         const size_t blank = signedFile.find(' ');
         ExpectedFile expected;
         if (blank == std::string::npos || !ToNumber(signedFile.substr(0, blank), expected.size) ||
-            !FromHex(signedFile.substr(blank + 1), expected.sha256))
+            !DigestFromHex(signedFile.substr(blank + 1), expected.sha256))
             return false;
         loaded.expected = expected;
     }

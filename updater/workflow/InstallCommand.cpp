@@ -4,49 +4,29 @@
 #include <cstdint>
 #include <vector>
 
+#include "RecordText.h"
+
 namespace {
 
-constexpr wchar_t kHexDigits[] = L"0123456789abcdef";
 constexpr wchar_t kNoRecord[] = L"-";
 
 bool IsBlank(wchar_t c) {
     return c == L' ' || c == L'\t';
 }
 
-std::wstring Hex(std::string_view bytes) {
-    std::wstring text;
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        text += kHexDigits[byte >> 4];
-        text += kHexDigits[byte & 15];
+// The command line's words are ASCII: hex, digits, "-". Anything wider reads as nothing.
+std::string Ascii(std::wstring_view word) {
+    std::string text;
+    for (const wchar_t c : word) {
+        if (c > 0x7F) return {};
+        text += static_cast<char>(c);
     }
     return text;
 }
 
-// Lowercase hex digits only, two for each byte; nothing is empty.
-bool FromHex(std::wstring_view text, std::string& bytes) {
-    if (text.empty() || text.size() % 2 != 0) return false;
-    bytes.clear();
-    for (size_t at = 0; at < text.size(); at += 2) {
-        const std::wstring_view digits(kHexDigits);
-        const size_t high = digits.find(text[at]);
-        const size_t low = digits.find(text[at + 1]);
-        if (high == std::wstring_view::npos || low == std::wstring_view::npos) return false;
-        bytes += static_cast<char>(high << 4 | low);
-    }
-    return true;
-}
-
-// Digits only, no leading zero (but "0"), within 64 bits.
-bool FromDecimal(std::wstring_view text, uint64_t& value) {
-    if (text.empty() || text.size() > 20 || (text.size() > 1 && text[0] == L'0')) return false;
-    value = 0;
-    for (const wchar_t c : text) {
-        const uint64_t digit = static_cast<uint64_t>(c - L'0');
-        if (c < L'0' || c > L'9' || value > (UINT64_MAX - digit) / 10) return false;
-        value = value * 10 + digit;
-    }
-    return true;
+std::wstring Hex(std::string_view bytes) {
+    const std::string hex = ToHex(bytes);
+    return std::wstring(hex.begin(), hex.end());
 }
 
 // "X:\..." or "\\server\...": the step runs in another folder, so the file is named in full.
@@ -128,10 +108,10 @@ bool ParseInstallArguments(const wchar_t* arguments, InstallRequest& request) {
     if (!TakeQuotedPath(text, read.file) || !IsFullPath(read.file)) return false;
     const std::vector<std::wstring_view> words = BlankSeparated(text);
     std::string digest, version, record;
-    if (words.size() != 4 || !FromDecimal(words[0], read.size) || words[1].size() != 64 ||
-        !FromHex(words[1], digest) || !FromHex(words[2], version))
+    if (words.size() != 4 || !FromDecimal(Ascii(words[0]), read.size) || words[1].size() != 64 ||
+        !FromHex(Ascii(words[1]), digest) || !FromHex(Ascii(words[2]), version))
         return false;
-    if (words[3] != kNoRecord && !FromHex(words[3], record)) return false;
+    if (words[3] != kNoRecord && !FromHex(Ascii(words[3]), record)) return false;
     std::copy(digest.begin(), digest.end(), read.sha256.begin());
     read.version = version;
     read.record = record;

@@ -1,8 +1,10 @@
 #include "SignedRecord.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
+#include "RecordText.h"
 #include "ReleaseSignature.h"
 #include "ServerProtocol.h"
 
@@ -16,26 +18,17 @@ bool Take(std::string_view& text, std::string_view prefix) {
 }
 
 bool TakeDigest(std::string_view& text, std::array<uint8_t, 32>& digest) {
-    if (text.size() < 64) return false;
-    for (size_t i = 0; i < 64; ++i) {
-        const char c = text[i];
-        int value = -1;
-        if (c >= '0' && c <= '9') value = c - '0';
-        if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
-        if (value < 0) return false;
-        digest[i / 2] = static_cast<uint8_t>(digest[i / 2] << 4 | value);
-    }
+    std::string bytes;
+    if (text.size() < 64 || !FromHex(text.substr(0, 64), bytes)) return false;
+    std::copy(bytes.begin(), bytes.end(), digest.begin());
     text.remove_prefix(64);
     return true;
 }
 
-// A plain decimal: digits only, no leading zero (but "0"), within 64 bits.
 bool TakeSize(std::string_view& text, uint64_t& size) {
     size_t digits = 0;
     while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
-    if (digits == 0 || digits > 19 || (digits > 1 && text[0] == '0')) return false;
-    size = 0;
-    for (size_t i = 0; i < digits; ++i) size = size * 10 + static_cast<uint64_t>(text[i] - '0');
+    if (!FromDecimal(text.substr(0, digits), size)) return false;
     text.remove_prefix(digits);
     return true;
 }
