@@ -8,6 +8,12 @@ Route RouteOf(std::string_view path) {
     return path.starts_with(kDownloadPrefix) ? Route::Download : Route::Other;
 }
 
+std::string_view PathOf(Route route) {
+    for (const Page& page : kPages)
+        if (route == page.route) return page.path;
+    return {};
+}
+
 std::string_view RouteName(Route route) {
     for (const Page& page : kPages)
         if (route == page.route) return page.name;

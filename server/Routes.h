@@ -24,6 +24,8 @@ inline constexpr std::string_view kDownloadPrefix = "/download/";
 
 // The route of a decoded path ("/download/2.0.1.5/x.exe": Download, whether or not it exists).
 Route RouteOf(std::string_view path);
+// The decoded path of a page's route; empty for the others.
+std::string_view PathOf(Route route);
 // The metrics' label of a route: a page's name, "download" or "other".
 std::string_view RouteName(Route route);
 

@@ -29,12 +29,9 @@ bool WriteReplacing(const fs::path& path, const std::string& bytes, std::string&
     return !failure;
 }
 
-// A value nginx reads as one word, whatever blanks, ";", "{" or "#" it holds.
 // A page's path as the live server routes it, so that both serve the same addresses.
 std::string PagePath(Route route) {
-    for (const Page& page : kPages)
-        if (page.route == route) return std::string(page.path);
-    return {};
+    return std::string(PathOf(route));
 }
 
 // A path as a literal inside an nginx regular expression.
@@ -47,6 +44,7 @@ std::string RegexLiteral(const std::string& path) {
     return literal;
 }
 
+// A value nginx reads as one word, whatever blanks, ";", "{" or "#" it holds.
 std::string NginxQuoted(const std::string& value) {
     std::string quoted = "\"";
     for (const char c : value) {
