@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "ReleaseKey.h"
+#include "Sha256.h"
 
 namespace fs = std::filesystem;
 

@@ -1,5 +1,4 @@
 #include "ReleaseKey.h"
-#include "Sha256.h"
 
 #include <fcntl.h>
 #include <openssl/bn.h>
@@ -52,19 +51,6 @@ std::string Base64(std::string_view bytes) {
                                        static_cast<int>(bytes.size()));
     text.resize(length);
     return text;
-}
-
-std::string FileSha256(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    Sha256 digest;
-    if (!in) return {};
-    std::vector<char> chunk(1 << 16);
-    while (in) {
-        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        digest.Add(chunk.data(), static_cast<size_t>(in.gcount()));
-    }
-    if (!in.eof()) return {};
-    return digest.Hex();
 }
 
 ReleaseKey::~ReleaseKey() {

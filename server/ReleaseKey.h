@@ -35,7 +35,4 @@ private:
 
 std::string Base64(std::string_view bytes);
 
-// Lowercase hex of the SHA-256 of a file's bytes; empty when it cannot be read.
-std::string FileSha256(const std::filesystem::path& file);
-
 }  // namespace vendor

@@ -7,6 +7,9 @@
 
 #include <openssl/sha.h>
 
+#include <fstream>
+#include <vector>
+
 namespace vendor {
 
 Sha256::Sha256() : m_state(std::make_unique<SHA256_CTX>()) {
@@ -27,6 +30,19 @@ std::string Sha256::Hex() {
     std::string hex;
     for (unsigned char byte : sum) hex += {kHex[byte >> 4], kHex[byte & 15]};
     return hex;
+}
+
+std::string FileSha256(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    Sha256 digest;
+    if (!in) return {};
+    std::vector<char> chunk(1 << 16);
+    while (in) {
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        digest.Add(chunk.data(), static_cast<size_t>(in.gcount()));
+    }
+    if (!in.eof()) return {};
+    return digest.Hex();
 }
 
 }  // namespace vendor

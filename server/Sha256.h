@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -23,5 +24,8 @@ public:
 private:
     std::unique_ptr<SHA256state_st> m_state;
 };
+
+// Lowercase hex of the SHA-256 of a file's bytes; empty when it cannot be read.
+std::string FileSha256(const std::filesystem::path& file);
 
 }  // namespace vendor
