@@ -1,6 +1,5 @@
 #include "DialogRun.h"
 
-#include "CodePage.h"
 #include "LocalFiles.h"
 #include "ObjectLifetime.h"
 #include "UpdateDialog.h"
@@ -17,7 +16,7 @@ DialogRun::DialogRun(UpdateDialog* dialog) : m_dialog(dialog) {
                   .logUrl = folder + "log.asp",
                   .releaseKey = kUpdaterReleaseKey,
                   .mainProgramName = kTrialProgram,
-                  .mainProgram = GetModuleDir(L"\\" + ToWide(std::string_view(kTrialProgram))),
+                  .mainProgram = ProductFile(kTrialProgram),
                   .noticeWindow = dialog->m_hWnd};
     m_control.emplace(dialog, dialog->m_pUpdateThread, dialog->m_bDownloadRunning,
                       dialog->m_bNewVersionInPlace);

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "CodePage.h"
 #include "ModulePath.h"
 
 std::wstring GetModuleDir(const std::wstring& suffix) {
@@ -11,6 +12,10 @@ std::wstring GetModuleDir(const std::wstring& suffix) {
     const size_t slash = program.rfind(L'\\');
     const std::wstring folder = slash == std::wstring::npos ? L"" : program.substr(0, slash);
     return folder + suffix;
+}
+
+std::wstring ProductFile(const char* name) {
+    return GetModuleDir(L"\\" + ToWide(std::string_view(name)));
 }
 
 GbkString GetFileVersionString(const std::wstring& path) {

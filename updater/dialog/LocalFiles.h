@@ -10,5 +10,8 @@
 // starts with a backslash: GetModuleDir(L"\\Tanvik体验版.exe").
 std::wstring GetModuleDir(const std::wstring& suffix);
 
+// A file of the main product beside the updater, named in GBK: ProductFile(kTrialProgram).
+std::wstring ProductFile(const char* name);
+
 // The file version of path as "a.b.c.d", or "" when the file has none or cannot be read.
 GbkString GetFileVersionString(const std::wstring& path);

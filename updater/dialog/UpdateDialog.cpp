@@ -232,9 +232,8 @@ LRESULT UpdateDialog::OnDownloadProgress(WPARAM wParam, LPARAM) {
     // A notice of 100 from anyone but our own run, after the replacement, finishes nothing.
     if (percent == 100 && m_bNewVersionInPlace.exchange(false)) {
         AppendLog("* 自动更新成功,正在启动主程序…!");
-        ShellExecuteW(nullptr, L"open",
-                      GetModuleDir(L"\\" + ToWide(GbkString(kCommercialProgram))).c_str(), nullptr,
-                      nullptr, SW_SHOW);
+        ShellExecuteW(nullptr, L"open", ProductFile(kCommercialProgram).c_str(), nullptr, nullptr,
+                      SW_SHOW);
         OnCancel();
     }
     return 1;

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "BodyChecks.h"
-#include "CodePage.h"
 #include "KillProcess.h"
 #include "LocalFiles.h"
 #include "ReleaseSignature.h"
@@ -91,7 +90,7 @@ InstallExit CopyChecked(const HeldFile& source, const std::optional<ExpectedFile
 
 InstallExit RunInstallStep(const InstallRequest& request, const GbkString& releaseKey) {
     // Never from the command line: the step replaces only the program beside itself.
-    const std::wstring target = GetModuleDir(L"\\" + ToWide(std::string_view(kTrialProgram)));
+    const std::wstring target = ProductFile(kTrialProgram);
     const std::optional<ExpectedFile> expected = ExpectedOffer(request, releaseKey);
     if (!expected) return InstallExit::NotTheOffer;
     const HeldFile source(request.file);
