@@ -286,6 +286,30 @@ TEST(StartAndStop, OneRunAtATimeAndStopClearsTheDownloadFlag) {
     EXPECT_TRUE(WaitUntil([] { return Workers().runStarts.load() == 2; }));
 }
 
+// Once the step with rights is asked for, the run cannot be stopped, and a close waits for the
+// run's end, said once in the log.
+TEST(StartAndStop, DuringTheStepStopIsOffAndClosingWaitsForTheRunsEnd) {
+    Workers().Reset();
+    Workers().asksForStep = true;
+    RunningDialog shown("");
+    HWND dialog = shown.Window();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(shown.WaitForStartTick());
+    Click(dialog, IDOK);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(shown.Item(IDC_STOP)); }));
+    const std::wstring beforeStop = shown.LogText();
+    Click(dialog, IDC_STOP);
+    for (int close = 0; close < 2; ++close) {
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        Sleep(200);
+        EXPECT_TRUE(IsWindow(dialog));
+    }
+    EXPECT_EQ(shown.LogText(), beforeStop + L"* 正在安装新版本,完成后将自动关闭…\r\n");
+    SetEvent(Workers().releaseRun);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
+    EXPECT_EQ(Workers().flagSeenAtEnd.load(), 1) << "the step's run was stopped";
+}
+
 // Messages that arrive outside the dialog's own order of events change nothing: another
 // timer's tick, the first tick's message again, IDOK while Start is off.
 TEST(StartTick, OnlyTheStartTimersFirstTickDecidesAndIdokNeedsStart) {

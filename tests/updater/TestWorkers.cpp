@@ -23,6 +23,7 @@ UINT AutoUpdateProc(LPVOID parameter) {
     ++Workers().runStarts;
     if (!begun) return 0;
     RunEnd end(run.Control(), run);
+    if (Workers().asksForStep) run.StepStarted();
     WaitForSingleObject(Workers().releaseRun, 20000);
     Workers().flagSeenAtEnd = run.Control().StopRequested() ? 0 : 1;
     ++Workers().runsEnded;

@@ -11,6 +11,7 @@ struct TestWorkers {
     std::atomic<int> runStarts{0};
     std::atomic<int> runsEnded{0};
     std::atomic<BOOL> flagSeenAtEnd{-1};
+    std::atomic<bool> asksForStep{false};  // the run goes on to the step with rights
     HANDLE releaseRun = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // manual reset
 
     void Reset() {
@@ -18,6 +19,7 @@ struct TestWorkers {
         runStarts = 0;
         runsEnded = 0;
         flagSeenAtEnd = -1;
+        asksForStep = false;
         ResetEvent(releaseRun);
     }
 };

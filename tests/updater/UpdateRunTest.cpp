@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "MountedFolder.h"
+#include "StagedFile.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
+#include "UserDownloads.h"
 #include "resource_ids.h"
 
 using namespace testsupport;
@@ -32,6 +34,8 @@ const wchar_t kFailed[] = L"* 自动更新失败,请重试或选择手动更新!
 const wchar_t kStopped[] = L"* 用户执行了停止更新操作…!";
 const wchar_t kSucceeded[] = L"* 自动更新成功,正在启动主程序…!";
 const wchar_t kResumed[] = L"* 正在继续上次未完成的下载…";
+const wchar_t kAskingRights[] = L"* 正在请求管理员权限以安装新版本…";
+const wchar_t kStepCannotWrite[] = L"* 安装新版本失败(错误 25),已保留当前版本!";
 const std::string kCheck = "/freeUpdate/isweb.asp";
 const std::string kList = "/freeUpdate/update.asp?action=Auto";
 
@@ -98,8 +102,66 @@ protected:
     // Serves an offer of version 1.0.0.2 at /new.exe.
     void OfferNewVersion(const Reply& download) {
         m_server.Script(kCheck, {.body = "true\r\n"});
-        m_server.Script(kList, {.body = "#1.0.0.2#" + m_server.BaseUrl() + "new.exe#\r\n"});
+        m_server.Script(kList, {.body = OfferRecord()});
         m_server.Script("/new.exe", download);
+    }
+    virtual std::string OfferRecord() const {
+        return "#1.0.0.2#" + m_server.BaseUrl() + "new.exe#\r\n";
+    }
+    int DownloadRequests() {
+        const std::vector<ReceivedRequest> requests = m_server.Requests();
+        return static_cast<int>(std::count_if(requests.begin(), requests.end(), [](const auto& r) {
+            return r.target == "/new.exe";
+        }));
+    }
+    // Lays out an installation on a read-only mount: a per-machine installation as a standard
+    // account meets it, which stops Wine's root too.
+    void InstallReadOnly() {
+        m_mount = std::make_unique<MountedFolder>(m_server);
+        ASSERT_NO_FATAL_FAILURE(InstallIn(m_mount->File(L"更新 测试")));
+        m_mount->MakeReadOnly();
+        m_userTarget = UserDownloadTarget(m_installed);
+        ASSERT_FALSE(m_userTarget.empty());
+    }
+    void TearDown() override {
+        if (m_userTarget.empty()) return;
+        StagedFile::RemoveLeftover(m_userTarget);
+        RemoveDirectoryW(m_userTarget.substr(0, m_userTarget.rfind(L'\\')).c_str());
+    }
+    // The per-machine update once more, where the step can write but the updater's own check
+    // could not: the download's last bytes wait until the test has made the folder writable.
+    void InstallPerMachineOnceWritable() {
+        ASSERT_NO_FATAL_FAILURE(InstallReadOnly());
+        const std::size_t heldBack = m_newBytes.size() - 100;
+        OfferNewVersion({.headers = {{"ETag", "\"v1\""}},
+                         .body = m_newBytes,
+                         .behaviour = Behaviour::StallAfter,
+                         .afterBytes = heldBack,
+                         .stallSeconds = 120,
+                         .faultyReplies = 1,
+                         .ranges = true});
+        ASSERT_TRUE(Start(L"AutoUpdate"));
+        const std::wstring part = StagedFile::TemporaryPath(m_userTarget);
+        ASSERT_TRUE(Watch(
+            [&] {
+                WIN32_FILE_ATTRIBUTE_DATA data{};
+                return GetFileAttributesExW(part.c_str(), GetFileExInfoStandard, &data) &&
+                       data.nFileSizeLow == heldBack;
+            },
+            30000));
+        EXPECT_TRUE(HasLine(kDownloading));
+        EXPECT_FALSE(m_trial->WaitForExit(0)) << "the trial edition was ended before the step";
+        m_mount->MakeWritable();
+        m_server.EndStalls();
+        ASSERT_TRUE(Watch([] { return false; }, 60000)) << "the updater did not finish";
+        EXPECT_TRUE(HasLine(kAskingRights));
+        EXPECT_TRUE(m_trial->WaitForExit(5000)) << "the step did not end the trial edition";
+        std::string now;
+        ASSERT_TRUE(ReadFileBytes(m_installed, now));
+        EXPECT_TRUE(now == m_newBytes) << "the new version is not in place";
+        for (int i = 0; i < 100 && !FileExists(Path(L"commercial-started.txt")); ++i) Sleep(50);
+        EXPECT_TRUE(FileExists(Path(L"commercial-started.txt")));
+        EXPECT_FALSE(FileExists(part)) << "the user's copy stayed";
     }
 
     bool StartTrial() {
@@ -166,6 +228,7 @@ protected:
     TestHttpServer m_server;
     TempDir m_folder{L"更新 测试"};
     std::unique_ptr<MountedFolder> m_mount;  // outlives the programs started from it
+    std::wstring m_userTarget;               // where a per-machine update downloads
     std::wstring m_installFolder, m_installed;
     std::string m_oldBytes, m_newBytes;
     std::unique_ptr<ChildProcess> m_trial, m_updater;
@@ -359,32 +422,14 @@ TEST_F(UpdateRun, AServerSilentForAMinuteFailsTheUpdate) {
     PostMessageW(m_dialog, WM_CLOSE, 0, 0);
 }
 
-// Nowhere beside the program to write the download: a folder under each of the updater's
-// three temporary names, or a per-machine installation as a standard account meets it (a
-// read-only mount, which stops Wine's root too). The updater proves it can write before
-// anything else: the run fails without ending the program, writing or asking for the file.
+// Nowhere beside the program to write the download, and no rights would help: a folder under
+// each of the updater's three temporary names. The updater proves it can write before anything
+// else: the run fails without ending the program, writing or asking for the file.
 TEST_F(UpdateRun, NowhereToWriteTheDownloadEndsNothing) {
-    struct Case {
-        const char* name;
-        std::function<void()> block;
-    };
-    const Case cases[] = {
-        {"temporary names taken",
-         [this] {
-             for (const wchar_t* name : {L".download", L".download2", L".download3"})
-                 ASSERT_TRUE(CreateDirectoryW((m_installed + name).c_str(), nullptr));
-         }},
-        {"read-only folder",
-         [this] {
-             m_mount = std::make_unique<MountedFolder>(m_server);
-             ASSERT_NO_FATAL_FAILURE(InstallIn(m_mount->File(L"更新 测试")));
-             m_mount->MakeReadOnly();
-         }},
-    };
     OfferNewVersion({.body = m_newBytes});
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_NO_FATAL_FAILURE(c.block());
+    for (const wchar_t* name : {L".download", L".download2", L".download3"})
+        ASSERT_TRUE(CreateDirectoryW((m_installed + name).c_str(), nullptr));
+    {
         const std::vector<std::wstring> before = FolderEntries(m_installFolder);
         m_server.ClearRequests();
         ASSERT_TRUE(Start(L"AutoUpdate"));
@@ -396,14 +441,56 @@ TEST_F(UpdateRun, NowhereToWriteTheDownloadEndsNothing) {
         ASSERT_TRUE(ReadFileBytes(m_installed, now));
         EXPECT_TRUE(now == m_oldBytes) << "the installed program has changed";
         EXPECT_EQ(FolderEntries(m_installFolder), before) << "the folder was written";
-        for (const ReceivedRequest& request : m_server.Requests())
-            EXPECT_NE(request.target, "/new.exe") << "the download was asked for";
+        EXPECT_EQ(DownloadRequests(), 0) << "the download was asked for";
         // The stage bar counts the run's three stages.
         EXPECT_EQ(SendMessageW(Item(IDC_STAGE_PROGRESS), PBM_GETRANGE, TRUE, 0), 0);
         EXPECT_EQ(SendMessageW(Item(IDC_STAGE_PROGRESS), PBM_GETRANGE, FALSE, 0), 3);
         PostMessageW(m_dialog, WM_CLOSE, 0, 0);
         ASSERT_TRUE(m_updater->WaitForExit(10000));
     }
+}
+
+// A per-machine installation: the program keeps running while the download goes to the user's
+// own folder, and then the step is asked for with rights. Wine grants them without a prompt,
+// but the mount stays read-only: the step fails where the check did, and nothing changes. The
+// next run goes straight to the step with the file it kept, asking the server for nothing.
+TEST_F(UpdateRun, APerMachineInstallationDownloadsFirstAndEndsNothingItCannotWrite) {
+    ASSERT_NO_FATAL_FAILURE(InstallReadOnly());
+    OfferNewVersion({.headers = {{"ETag", "\"v1\""}}, .body = m_newBytes});
+    const std::vector<std::wstring> before = FolderEntries(m_installFolder);
+    for (const int downloads : {1, 0}) {
+        SCOPED_TRACE(downloads ? "the first run" : "the run after");
+        m_server.ClearRequests();
+        ASSERT_TRUE(Start(L"AutoUpdate"));
+        ASSERT_TRUE(WaitForRunEnd(60000));
+        EXPECT_EQ(Lines(m_log),
+                  (std::vector<std::wstring>{kConnecting, kConnected, kAnalysed, kDownloading,
+                                             kAskingRights, kStepCannotWrite}));
+        EXPECT_FALSE(m_trial->WaitForExit(0)) << "the running trial edition was ended";
+        EXPECT_EQ(FolderEntries(m_installFolder), before) << "the folder was written";
+        std::string held;
+        EXPECT_TRUE(ReadFileBytes(StagedFile::TemporaryPath(m_userTarget), held) &&
+                    held == m_newBytes)
+            << "the download was not kept in the user's folder";
+        EXPECT_EQ(DownloadRequests(), downloads);
+        PostMessageW(m_dialog, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(m_updater->WaitForExit(10000));
+    }
+    // Installed by other means meanwhile: the run finds nothing newer and drops the kept file.
+    m_trial->Kill();
+    m_mount->MakeWritable();
+    ASSERT_TRUE(CopyFileTo(Fixture(L"edition_trial_1_0_0_2.exe"), m_installed));
+    ASSERT_TRUE(Start(L"AutoUpdate"));
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(Lines(m_log),
+              (std::vector<std::wstring>{kConnecting, kConnected, kAnalysed, kUpToDate}));
+    EXPECT_FALSE(FileExists(StagedFile::TemporaryPath(m_userTarget)));
+    EXPECT_FALSE(FileExists(StagedFile::RecordPath(m_userTarget)));
+    PostMessageW(m_dialog, WM_CLOSE, 0, 0);
+}
+
+TEST_F(UpdateRun, APerMachineUpdateIsInstalledByTheStep) {
+    InstallPerMachineOnceWritable();
 }
 
 // A download stopped half-way keeps its part; the next run of the same offer asks only for
@@ -499,6 +586,7 @@ const wchar_t kCheckFailed[] = L"* 更新文件校验失败,已保留当前版�
 class SignedUpdateRun : public UpdateRun {
 protected:
     std::wstring SiteFolder() const override { return L"testsite-signed"; }
+    std::string OfferRecord() const override { return Record(L"record.txt"); }
     std::string Record(const wchar_t* name) const {
         std::string record;
         EXPECT_TRUE(ReadFileBytes(RunningProgramFolder() + L"\\testsite-signed\\" + name, record));
@@ -564,4 +652,9 @@ TEST_F(SignedUpdateRun, OnlyTheSignedFileIsInstalled) {
     std::string now;
     ASSERT_TRUE(ReadFileBytes(m_installed, now));
     EXPECT_TRUE(now == m_newBytes) << "the signed release was not installed";
+}
+
+// The step takes the signed record on its command line and checks it again.
+TEST_F(SignedUpdateRun, APerMachineUpdateIsInstalledByTheStep) {
+    InstallPerMachineOnceWritable();
 }

@@ -1,5 +1,6 @@
 // The command line of the step that runs with rights: what is written reads back the same, also
-// through the platform's own splitting, and anything else is refused whole.
+// through the platform's own splitting, and anything else is refused whole; and how the step is
+// asked for and judged.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -7,7 +8,9 @@
 
 #include <string>
 
+#include "ElevatedStep.h"
 #include "InstallCommand.h"
+#include "UserDownloads.h"
 
 namespace {
 
@@ -113,4 +116,57 @@ TEST(InstallCommand, AnythingMalformedIsRefusedWhole) {
             EXPECT_EQ(read.size, 99u) << "a refused line changed the request";
         }
     }
+}
+
+// How a request for the step went decides what the run says and whether the file is kept.
+// ShellExecuteExW cannot be made to report a declined prompt here (Wine shows none), so the
+// decision is taken on its own.
+TEST(InstallCommand, TheStepsOutcomeFollowsFromItsStartAndExitCode) {
+    struct Case {
+        StepResult result;
+        StepOutcome outcome;
+    };
+    const Case cases[] = {
+        {{.started = false, .error = ERROR_CANCELLED}, StepOutcome::Declined},
+        {{.started = false, .error = ERROR_FILE_NOT_FOUND}, StepOutcome::Failed},
+        {{.started = false, .error = ERROR_ACCESS_DENIED}, StepOutcome::Failed},
+        // The exit code of a process that never is the step's counts for nothing.
+        {{.started = false, .error = ERROR_CANCELLED, .exitCode = 20}, StepOutcome::Declined},
+        {{.started = true, .exitCode = 20}, StepOutcome::Installed},
+        {{.started = true, .exitCode = 23}, StepOutcome::NotTheOffer},
+        {{.started = true, .exitCode = 24}, StepOutcome::NotTheOffer},
+        {{.started = true, .exitCode = 0}, StepOutcome::Failed},
+        {{.started = true, .exitCode = 21}, StepOutcome::Failed},
+        {{.started = true, .exitCode = 22}, StepOutcome::Failed},
+        {{.started = true, .exitCode = 25}, StepOutcome::Failed},
+        {{.started = true, .exitCode = 26}, StepOutcome::Failed},
+        {{.started = true, .exitCode = STILL_ACTIVE}, StepOutcome::Failed},
+        {{.started = true, .error = ERROR_CANCELLED, .exitCode = 1}, StepOutcome::Failed},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(JudgeStep(c.result), c.outcome)
+            << c.result.started << " " << c.result.error << " " << c.result.exitCode;
+}
+
+// The shell is asked for rights ("runas") for the updater in its own folder, with the request
+// as the step reads it; the user's download waits in a folder of the user's own, one for each
+// installation folder, whatever case its path is written in.
+TEST(InstallCommand, TheStepIsAskedForWithRightsAndTheDownloadWaitsInTheUsersFolder) {
+    const InstallRequest request = Request(L"C:\\Users\\a\\x.exe", 15, "1.0.0.2");
+    const StepLaunch launch = MakeStepLaunch(L"C:\\Program Files (x86)\\Q\\updater.exe", request);
+    EXPECT_EQ(launch.verb, L"runas");
+    EXPECT_EQ(launch.program, L"C:\\Program Files (x86)\\Q\\updater.exe");
+    EXPECT_EQ(launch.folder, L"C:\\Program Files (x86)\\Q");
+    InstallRequest read;
+    ASSERT_TRUE(ParseInstallArguments(launch.parameters.c_str(), read));
+    EXPECT_EQ(read.file, request.file);
+    EXPECT_TRUE(read.version == request.version);
+
+    const std::wstring one = UserDownloadTarget(L"C:\\Program Files\\Q\\Tanvik.exe");
+    wchar_t local[MAX_PATH] = {};
+    ASSERT_NE(GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH), 0u);
+    EXPECT_EQ(one.rfind(std::wstring(local) + L"\\Qorvel\\Updates\\", 0), 0u) << one;
+    EXPECT_TRUE(one.ends_with(L"\\Tanvik.exe")) << one;
+    EXPECT_EQ(UserDownloadTarget(L"c:\\program files\\q\\Tanvik.exe"), one);
+    EXPECT_NE(UserDownloadTarget(L"C:\\Program Files\\R\\Tanvik.exe"), one);
 }

@@ -24,6 +24,7 @@ public:
     bool Download(const DownloadFigures& figures) override {
         return Keep([&] { m_figures.push_back(figures); });
     }
+    bool StepStarted() override { return true; }
     bool InstalledVersion(const GbkString&) override { return true; }
     bool Links(const LinkTargets&) override { return true; }
     bool Title(const GbkString&) override { return true; }

@@ -13,6 +13,7 @@
 #include "PartRecord.h"
 #include "ProgramImages.h"
 #include "StagedFile.h"
+#include "MountedFolder.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 
@@ -204,7 +205,7 @@ TEST_F(Staging, SomethingNotOursUnderTheFixedNamesIsLeftAloneAndAnotherNameUsed)
         ASSERT_TRUE(WriteFileBytes(m_target, m_old));
         const Obstacle obstacle(c.path, c.kind);
         ASSERT_TRUE(obstacle.Made()) << c.name;
-        EXPECT_TRUE(StagedFile::CanStage(m_target)) << c.name;
+        EXPECT_EQ(StagedFile::CheckStaging(m_target), StagedFile::Staging::Possible) << c.name;
 
         EXPECT_EQ(RunStoppedPartWay().result, 0) << c.name;
         EXPECT_TRUE(obstacle.Untouched()) << c.name;
@@ -225,10 +226,13 @@ TEST_F(Staging, SomethingNotOursUnderTheFixedNamesIsLeftAloneAndAnotherNameUsed)
     }
 }
 
-// Asked before the program is ended. A folder where nothing can be created cannot be made
-// here (Wine as root ignores the mode bits): every temporary name taken, or no folder at all,
-// stands for it.
-TEST_F(Staging, TheCheckBeforeTheKillProvesThatATemporaryFileCanBeMade) {
+// Asked before the program is ended. Wine as root ignores the mode bits: a read-only mount
+// stands for a folder that refuses a standard account.
+TEST_F(Staging, TheCheckBeforeTheKillProvesThatATemporaryFileCanBeMadeAndRenamed) {
+    MountedFolder mount(Server());
+    const std::wstring readOnlyTarget = mount.File(L"Tanvik体验版.exe");
+    ASSERT_TRUE(WriteFileBytes(readOnlyTarget, m_old));
+    mount.MakeReadOnly();
     std::vector<std::wstring> everyPart, everyRecord;
     for (int choice = 0; choice < StagedFile::kTemporaryNames; ++choice) {
         everyPart.push_back(StagedFile::TemporaryPath(m_target, choice));
@@ -239,15 +243,17 @@ TEST_F(Staging, TheCheckBeforeTheKillProvesThatATemporaryFileCanBeMade) {
         std::vector<std::wstring> folders;
         std::string keptPart;  // a part of ours under the fixed name, when not empty
         std::wstring target;
-        bool can;
+        StagedFile::Staging staging;
     };
+    using enum StagedFile::Staging;
     const Case cases[] = {
-        {"nothing there", {}, "", m_target, true},
-        {"a part of ours", {}, "MZ a part", m_target, true},
-        {"the fixed name taken", {everyPart[0]}, "", m_target, true},
-        {"every name taken", everyPart, "", m_target, false},
-        {"every record's name taken", everyRecord, "", m_target, false},
-        {"no such folder", {}, "", m_folder.File(L"没有\\Tanvik体验版.exe"), false},
+        {"nothing there", {}, "", m_target, Possible},
+        {"a part of ours", {}, "MZ a part", m_target, Possible},
+        {"the fixed name taken", {everyPart[0]}, "", m_target, Possible},
+        {"every name taken", everyPart, "", m_target, Blocked},
+        {"every record's name taken", everyRecord, "", m_target, Blocked},
+        {"no such folder", {}, "", m_folder.File(L"没有\\Tanvik体验版.exe"), Blocked},
+        {"a read-only folder", {}, "", readOnlyTarget, NeedsRights},
     };
     for (const Case& c : cases) {
         std::vector<std::unique_ptr<Obstacle>> obstacles;
@@ -260,7 +266,7 @@ TEST_F(Staging, TheCheckBeforeTheKillProvesThatATemporaryFileCanBeMade) {
         }
         const std::vector<std::wstring> before = Entries(m_folder.Path());
 
-        EXPECT_EQ(StagedFile::CanStage(c.target), c.can) << c.name;
+        EXPECT_EQ(StagedFile::CheckStaging(c.target), c.staging) << c.name;
         EXPECT_EQ(Entries(m_folder.Path()), before) << c.name << ": something was left or taken";
         for (const auto& obstacle : obstacles) EXPECT_TRUE(obstacle->Untouched()) << c.name;
         std::string part;

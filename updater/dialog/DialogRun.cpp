@@ -1,6 +1,7 @@
 #include "DialogRun.h"
 
 #include "LocalFiles.h"
+#include "ModulePath.h"
 #include "ObjectLifetime.h"
 #include "UpdateDialog.h"
 
@@ -17,6 +18,7 @@ DialogRun::DialogRun(UpdateDialog* dialog) : m_dialog(dialog) {
                   .releaseKey = kUpdaterReleaseKey,
                   .mainProgramName = kTrialProgram,
                   .mainProgram = ProductFile(kTrialProgram),
+                  .updaterProgram = ModuleFileName(),
                   .noticeWindow = dialog->m_hWnd};
     m_control.emplace(dialog, dialog->m_pUpdateThread, dialog->m_bDownloadRunning,
                       dialog->m_bNewVersionInPlace);
@@ -60,6 +62,10 @@ bool DialogRun::Links(const LinkTargets& targets) {
 
 bool DialogRun::Title(const GbkString& title) {
     return Send(report::TitleSet{title});
+}
+
+bool DialogRun::StepStarted() {
+    return Send(report::StepStarted{});
 }
 
 bool DialogRun::RunEnded() {

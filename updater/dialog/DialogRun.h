@@ -25,6 +25,7 @@ public:
     bool ClearLog() override;
     bool RunBegun() override;
     bool Stage(int position) override;
+    bool StepStarted() override;
     bool Download(const DownloadFigures& figures) override;
     bool InstalledVersion(const GbkString& version) override;
     bool Links(const LinkTargets& targets) override;

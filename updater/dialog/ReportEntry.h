@@ -14,6 +14,7 @@ struct RunBegun {};
 struct StageReached {
     int position;
 };
+struct StepStarted {};
 struct VersionRead {
     GbkString version;
 };
@@ -23,6 +24,7 @@ struct TitleSet {
 struct RunEnded {};
 }  // namespace report
 
-using ReportEntry = std::variant<report::LogLine, report::LogCleared, report::RunBegun,
-                                 report::StageReached, DownloadFigures, report::VersionRead,
-                                 LinkTargets, report::TitleSet, report::RunEnded>;
+using ReportEntry =
+    std::variant<report::LogLine, report::LogCleared, report::RunBegun, report::StageReached,
+                 report::StepStarted, DownloadFigures, report::VersionRead, LinkTargets,
+                 report::TitleSet, report::RunEnded>;

@@ -138,8 +138,17 @@ void UpdateDialog::StartAutoUpdate() {
     run->Resume();
 }
 
+void UpdateDialog::OnCancel() {
+    if (m_bStepRunning) {
+        if (!m_bCloseAfterStep) AppendLog("* 正在安装新版本,完成后将自动关闭…");
+        m_bCloseAfterStep = true;
+        return;
+    }
+    ModalDialog::OnCancel();
+}
+
 void UpdateDialog::OnStop() {
-    if (m_pUpdateThread.load() == nullptr) return;
+    if (m_pUpdateThread.load() == nullptr || m_bStepRunning) return;
     m_bDownloadRunning = 0;
     AppendLog("* 用户执行了停止更新操作…!");
 }
@@ -195,6 +204,11 @@ void UpdateDialog::Apply(const ReportEntry& entry) {
             [this](const report::StageReached& stage) {
                 m_progressStage.SendMessage(PBM_SETPOS, static_cast<WPARAM>(stage.position));
             },
+            [this](const report::StepStarted&) {
+                m_bStepRunning = true;
+                m_bStopWasOn = m_btnStop.IsWindowEnabled();
+                m_btnStop.EnableWindow(false);
+            },
             [this](const DownloadFigures& figures) {
                 // In this order after each chunk: size, speed, percentage.
                 SetDlgItemTextW(m_hWnd, IDC_FILE_SIZE, ToWide(figures.sizeLabel).c_str());
@@ -204,9 +218,19 @@ void UpdateDialog::Apply(const ReportEntry& entry) {
             [this](const report::VersionRead& read) { m_strLocalVersion = read.version; },
             [this](const LinkTargets& targets) { ApplyLinks(targets); },
             [this](const report::TitleSet& title) { SetWindowText(title.title); },
-            [this](const report::RunEnded&) { m_btnStart.EnableWindow(true); },
+            [this](const report::RunEnded&) { EndRun(); },
         },
         entry);
+}
+
+void UpdateDialog::EndRun() {
+    m_btnStart.EnableWindow(true);
+    if (!m_bStepRunning) return;
+    m_bStepRunning = false;
+    m_btnStop.EnableWindow(m_bStopWasOn);
+    // Posted behind the run's notice of 100, if it sent one: that starts the new program and
+    // closes first.
+    if (m_bCloseAfterStep) PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
 void UpdateDialog::ApplyLinks(const LinkTargets& targets) {

@@ -46,6 +46,7 @@ protected:
     void DoDataExchange(DataExchange& exchange) override;
     BOOL OnInitDialog() override;
     void OnOK() override;
+    void OnCancel() override;
     bool OnCommand(int id, int notifyCode) override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
@@ -86,6 +87,7 @@ private:
     void DrainQueue();
     void Apply(const ReportEntry& entry);
     void ApplyLinks(const LinkTargets& targets);
+    void EndRun();
     void OnStop();
     bool OnPaint();
     HCURSOR OnQueryDragIcon() const;
@@ -93,6 +95,11 @@ private:
     bool OnDialogThread() const;
 
     bool m_bModeDecided = false;
+    // The step with rights is under way (dialog's thread only): Stop is off, and a close
+    // waits for the run to end, so that a program it replaced is also started.
+    bool m_bStepRunning = false;
+    bool m_bCloseAfterStep = false;
+    bool m_bStopWasOn = false;
     std::mutex m_queueLock;
     std::vector<ReportEntry> m_queue;
 };

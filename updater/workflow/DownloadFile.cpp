@@ -13,6 +13,7 @@
 #include "MonotonicClock.h"
 #include "PartRecord.h"
 #include "ResumableGet.h"
+#include "Sha256.h"
 #include "StagedFile.h"
 
 namespace {
@@ -137,6 +138,7 @@ public:
     bool WriteFailed() const { return m_writeFailed; }
     // Whether the part in hand is on disk with its record, for a later try or run.
     bool Recorded() const { return m_part.Saved(); }
+    PartRecord& Part() { return m_part; }
 
     // At most one notice a refresh, as for the labels (the one with 100 always goes): each is
     // painted by the dialog's thread, and on a fast link the percentage changes every few
@@ -208,10 +210,28 @@ bool LinkFailed(HttpOutcome outcome) {
            outcome == HttpOutcome::Unavailable || outcome == HttpOutcome::Refused;
 }
 
+// Keeps the whole file as a part and describes it. Its digest is taken again from the disk:
+// that is what the step will read. Without a record (a server that names no validator) a later
+// run does not know it, and removes it.
+bool Hold(StagedFile& file, PartRecord& part, HeldDownload& held) {
+    Sha256 digest;
+    bool hashed = true;
+    held.size = 0;
+    if (!file.Keep() || !file.ReadBack([&](const char* data, DWORD size) {
+            hashed = hashed && digest.Add(data, size);
+            held.size += size;
+        }) ||
+        !hashed || !digest.Finish(held.sha256))
+        return false;
+    part.Save();
+    held.path = file.Temporary();
+    return true;
+}
+
 }  // namespace
 
 int DownloadFile(HWND notify, const GbkString& url, const std::wstring& path,
-                 const DownloadHooks& hooks) {
+                 const DownloadHooks& hooks, HeldDownload* held) {
     StagedFile file(path);
     DownloadRecord record;
     record.address = url;
@@ -251,6 +271,7 @@ int DownloadFile(HWND notify, const GbkString& url, const std::wstring& path,
         return -1;
     }
     // From here the download is whole: a Stop no longer cancels it.
+    if (held) return Hold(file, sink.Part(), *held) ? 0 : -1;
     if (!file.Commit()) return -1;
     if (hooks.replaced) hooks.replaced();
     sink.Notify(100);

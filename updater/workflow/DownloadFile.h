@@ -39,6 +39,16 @@ struct DownloadHooks {
     DownloadTimings timings;
 };
 
-// 0 when the new file is in place or the download was stopped, -1 on any failure.
+// A whole, checked download left where it was written, with its record, for a step that
+// puts it in place elsewhere. A later run of the same offer finds it and asks for nothing.
+struct HeldDownload {
+    std::wstring path;  // empty when the download did not come whole (stopped, say)
+    uint64_t size = 0;
+    std::array<uint8_t, 32> sha256{};
+};
+
+// 0 when the new file is in place (or held) or the download was stopped, -1 on any failure.
+// With held, path only names where the file is written: the whole file stays there as a part
+// and is described in *held, and no notice of 100 is sent.
 int DownloadFile(HWND notify, const GbkString& url, const std::wstring& path,
-                 const DownloadHooks& hooks);
+                 const DownloadHooks& hooks, HeldDownload* held = nullptr);

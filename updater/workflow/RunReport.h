@@ -26,6 +26,9 @@ public:
     // A run has begun: Start is off and the stage bar stands at 0 of 3.
     virtual bool RunBegun() = 0;
     virtual bool Stage(int position) = 0;
+    // The step that installs with rights is asked for: from now on Stop is off, and closing
+    // waits for the run to end.
+    virtual bool StepStarted() = 0;
     // The download's size, speed and percentage labels.
     virtual bool Download(const DownloadFigures& figures) = 0;
     // The installed main program's version, "" when it has none.

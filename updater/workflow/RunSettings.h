@@ -27,5 +27,6 @@ struct RunSettings {
     GbkString releaseKey;
     GbkString mainProgramName;    // the file that is replaced, as processes are named
     std::wstring mainProgram;     // its full path, beside the updater
+    std::wstring updaterProgram;  // this program, started again for the step with rights
     HWND noticeWindow = nullptr;  // receives the download's progress notices
 };

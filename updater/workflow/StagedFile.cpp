@@ -50,13 +50,17 @@ int UsableChoice(const std::wstring& target) {
     return -1;
 }
 
-// A handle that proves the temporary file can be there: the part a run before kept, opened
-// as it is, or a new file that goes when the handle is closed.
-HANDLE OpenProbe(const std::wstring& path) {
-    const HANDLE kept = OpenOurs(path);
-    if (kept != INVALID_HANDLE_VALUE) return kept;
-    return CreateFileW(path.c_str(), kOwnAccess, 0, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+// The names a staging check creates and renames its probe under, beside the temporary file.
+std::wstring ProbePath(const std::wstring& temporary, bool renamed) {
+    return temporary + (renamed ? L".probed" : L".probe");
+}
+
+// A folder that refuses the account, as opposed to one where something else is in the way:
+// only for the first may rights help.
+StagedFile::Staging Refusal(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT
+               ? StagedFile::Staging::NeedsRights
+               : StagedFile::Staging::Blocked;
 }
 }  // namespace
 
@@ -88,13 +92,25 @@ void StagedFile::RemoveLeftover(const std::wstring& target) {
     }
 }
 
-bool StagedFile::CanStage(const std::wstring& target) {
+StagedFile::Staging StagedFile::CheckStaging(const std::wstring& target) {
     const int choice = UsableChoice(target);
-    if (choice < 0) return false;
-    const HANDLE probe = OpenProbe(TemporaryPath(target, choice));
-    if (probe == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(probe);
-    return true;
+    if (choice < 0) return Staging::Blocked;
+    const std::wstring probe = ProbePath(TemporaryPath(target, choice), false);
+    const std::wstring renamed = ProbePath(TemporaryPath(target, choice), true);
+    // Shared for everything, so that the rename may open it while it is held; the system
+    // deletes it at the close under whichever name it then has, or when the process dies.
+    const HANDLE file =
+        CreateFileW(probe.c_str(), GENERIC_WRITE | DELETE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Refusal(GetLastError());
+    const bool moved = MoveFileExW(probe.c_str(), renamed.c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    // Gone already where the disposition follows the file to its new name; not everywhere.
+    if (moved) DeleteFileW(renamed.c_str());
+    return moved ? Staging::Possible : Refusal(error);
 }
 
 bool StagedFile::Open() {

@@ -34,10 +34,15 @@ public:
     // Removes our parts and records under every temporary name, and what a process killed in
     // the middle of a replacement may have left.
     static void RemoveLeftover(const std::wstring& target);
-    // Whether a temporary file can be put beside target, proven by creating one that goes when
-    // it is closed (or by opening the part a run before kept, unchanged). Asked before anything
-    // is ended for the update: nothing stays behind.
-    static bool CanStage(const std::wstring& target);
+    // Whether the replacement can be written beside target, proven with the calls it uses: a
+    // file is created and renamed there, and goes when it is closed. Asked before anything is
+    // ended for the update: nothing stays behind.
+    enum class Staging {
+        Possible,
+        Blocked,      // every temporary name is taken by something not ours, or no folder
+        NeedsRights,  // the folder refuses this account (a per-machine installation)
+    };
+    static Staging CheckStaging(const std::wstring& target);
 
     // The names this file uses: the first temporary name whose part and record are both free
     // or ours. Empty when every one is taken; the file then cannot be opened.

@@ -2,24 +2,23 @@
 
 #include "DownloadFile.h"
 #include "KillProcess.h"
+#include "RunLines.h"
 #include "LocalFiles.h"
 #include "ReleaseSignature.h"
 #include "ServerProtocol.h"
 #include "SignedRecord.h"
 #include "StagedFile.h"
+#include "UpdateWithRights.h"
+#include "UserDownloads.h"
 #include "VersionOrder.h"
 
 namespace {
 
-const char kCheckFailed[] = "* 更新文件校验失败,已保留当前版本!";
-const char kUpdateFailed[] = "* 自动更新失败,请重试或选择手动更新!";
-
 // The offer as the record gives it. With a release key compiled in, only a record that the
 // key's owner signed counts, and its file must be the one the record names.
-bool ReadOffer(const GbkString& reply, const GbkString& releaseKey, UpdateRecord& offer,
-               DownloadHooks& hooks) {
+bool ReadOffer(const GbkString& reply, const GbkString& releaseKey, Offer& offer) {
     if (releaseKey.IsEmpty()) {
-        offer = CutUpdateRecord(reply);
+        offer.record = CutUpdateRecord(reply);
         return true;
     }
     SignedRecord record;
@@ -27,9 +26,44 @@ bool ReadOffer(const GbkString& reply, const GbkString& releaseKey, UpdateRecord
     if (!ParseSignedRecord(reply, record) || !key.Load(releaseKey.c_str()) ||
         !key.Verifies(record.signedBytes, record.signature))
         return false;
-    offer = {record.version, record.address};
-    hooks.expected = ExpectedFile{record.size, record.digest};
+    offer.record = {record.version, record.address};
+    offer.expected = ExpectedFile{record.size, record.digest};
+    offer.signedRecord = reply;
     return true;
+}
+
+// What a part of an update left in either place is no longer needed for (the update is in,
+// or the installed program is as new as the offer, installed by hand perhaps).
+void RemoveLeftovers(const std::wstring& target) {
+    StagedFile::RemoveLeftover(target);
+    const std::wstring userTarget = UserDownloadTarget(target);
+    if (!userTarget.empty()) StagedFile::RemoveLeftover(userTarget);
+}
+
+DownloadHooks RunHooks(const RunSettings& settings, RunControl& control, RunReport& report,
+                       const Offer& offer) {
+    DownloadHooks hooks;
+    hooks.expected = offer.expected;
+    hooks.stopRequested = control.Stopper();
+    hooks.version = offer.record.version;
+    hooks.report = &report;
+    hooks.resumed = [&report] { report.Log("* 正在继续上次未完成的下载…"); };
+    hooks.rejected = [&report] { report.Log(kCheckFailedLine); };
+    hooks.replaced = [&control, target = settings.mainProgram] {
+        control.NewVersionInPlace();
+        RemoveLeftovers(target);
+    };
+    return hooks;
+}
+
+// The update where this account can write: the running program is ended, and the download
+// goes beside it and replaces it.
+void UpdateInPlace(const RunSettings& settings, RunReport& report, const DownloadHooks& hooks,
+                   const Offer& offer) {
+    KillProcessByName(settings.mainProgramName.c_str(), settings.mainProgram);
+    report.Log(kDownloadingLine);
+    if (DownloadFile(settings.noticeWindow, offer.record.address, settings.mainProgram, hooks) != 0)
+        report.Log(kUpdateFailedLine);
 }
 
 // The stages up to the download. Returns the stage bar's last position: 3 for every ending
@@ -58,41 +92,37 @@ int RunStages(const RunSettings& settings, RunControl& control, RunReport& repor
     report.Log("* 分析更新列表完毕…");
     report.Stage(2);
 
-    UpdateRecord offer;
-    DownloadHooks hooks;
-    if (!ReadOffer(reply, settings.releaseKey, offer, hooks)) {
-        report.Log(kCheckFailed);
+    Offer offer;
+    if (!ReadOffer(reply, settings.releaseKey, offer)) {
+        report.Log(kCheckFailedLine);
         return 3;
     }
     const std::wstring& target = settings.mainProgram;
     // The installed version as the file has it now, whatever the other worker has read.
-    if (!IsNewerVersion(GetFileVersionString(target), offer.version)) {
-        // A part of an update that is no longer needed (it may have been installed by hand).
-        StagedFile::RemoveLeftover(target);
+    if (!IsNewerVersion(GetFileVersionString(target), offer.record.version)) {
+        RemoveLeftovers(target);
         report.Log("* 您当前已是最新版本，不需要更新!");
         return 3;
     }
     // Nothing but a web address is fetched, and that is known before the program is ended.
-    if (!IsWebAddress(offer.address)) {
-        report.Log(kUpdateFailed);
+    if (!IsWebAddress(offer.record.address)) {
+        report.Log(kUpdateFailedLine);
         return 3;
     }
     if (control.StopRequested()) return 3;
-    // Nothing is ended for an update that could not even be written beside the program.
-    if (!StagedFile::CanStage(target)) {
-        report.Log(kUpdateFailed);
-        return 3;
+    const DownloadHooks hooks = RunHooks(settings, control, report, offer);
+    // Nothing is ended for an update that could not be written beside the program.
+    switch (StagedFile::CheckStaging(target)) {
+        case StagedFile::Staging::Possible:
+            UpdateInPlace(settings, report, hooks, offer);
+            break;
+        case StagedFile::Staging::NeedsRights:
+            UpdateWithRights(settings, control, report, offer, hooks);
+            break;
+        case StagedFile::Staging::Blocked:
+            report.Log(kUpdateFailedLine);
+            break;
     }
-    KillProcessByName(settings.mainProgramName.c_str(), target);
-    report.Log("* 发现新版本,正在下载最新版本!…");
-    hooks.stopRequested = control.Stopper();
-    hooks.version = offer.version;
-    hooks.report = &report;
-    hooks.resumed = [&report] { report.Log("* 正在继续上次未完成的下载…"); };
-    hooks.rejected = [&report] { report.Log(kCheckFailed); };
-    hooks.replaced = [&control] { control.NewVersionInPlace(); };
-    if (DownloadFile(settings.noticeWindow, offer.address, target, hooks) != 0)
-        report.Log(kUpdateFailed);
     return 3;
 }
 
