@@ -120,9 +120,10 @@ void FolderWatch::Finish() {
         if (refused) refused();
     } else {
         m_checked = job->look;
-        m_report("now serving " + job->release->version + " at " + job->release->DownloadPath() +
-                 " (" + std::to_string(job->release->size) + " bytes, checked in " +
-                 std::to_string(took.count()) +
+        const std::string audience = job->release->Audience();
+        m_report("now serving " + job->release->version + (audience.empty() ? "" : " ") + audience +
+                 " at " + job->release->DownloadPath() + " (" + std::to_string(job->release->size) +
+                 " bytes, checked in " + std::to_string(took.count()) +
                  " ms); the release before stays available for a while");
         if (published) published(*job->release, took);
         m_catalog.Publish(job->release);

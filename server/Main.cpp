@@ -188,8 +188,9 @@ int Serve(const CommandLine& line) {
         if (!first) return Fail("cannot serve " + line.operands[0] + ": " + error);
         catalog.Publish(first);
         server.Offer(*first);
-        std::fprintf(stderr, "update-server: serving %s (%s, %llu bytes)\n", first->version.c_str(),
-                     first->programName.c_str(), static_cast<unsigned long long>(first->size));
+        std::fprintf(stderr, "update-server: serving %s (%s, %llu bytes) %s\n",
+                     first->version.c_str(), first->programName.c_str(),
+                     static_cast<unsigned long long>(first->size), first->Audience().c_str());
         first.reset();
         std::fprintf(stderr, "update-server: download addresses start with %s\n",
                      server.PublicBase().c_str());

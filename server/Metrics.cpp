@@ -44,7 +44,9 @@ struct Metrics::Families {
                          "update_server_publishes_refused_total",
                          "Changes of the release folder that were not taken")),
           offered(Family(prometheus::BuildGauge(), registry, "update_server_offered_release",
-                         "1 for the version on offer")) {}
+                         "1 for the version on offer")),
+          offers(Family(prometheus::BuildCounter(), registry, "update_server_offers_total",
+                        "Update records offered, by version and by in or out of the rollout")) {}
     prometheus::Family<prometheus::Counter>& requests;
     prometheus::Family<prometheus::Counter>& started;
     prometheus::Family<prometheus::Counter>& completed;
@@ -53,6 +55,7 @@ struct Metrics::Families {
     prometheus::Family<prometheus::Counter>& publishes;
     prometheus::Family<prometheus::Counter>& refused;
     prometheus::Family<prometheus::Gauge>& offered;
+    prometheus::Family<prometheus::Counter>& offers;
 };
 
 Metrics::Metrics(std::function<std::size_t()> openConnections)
@@ -93,6 +96,11 @@ void Metrics::Published(const std::string& version) {
 
 void Metrics::Refused() {
     m_families->refused.Add({}).Increment();
+}
+
+void Metrics::Offered(const std::string& version, bool inRollout) {
+    m_families->offers.Add({{"version", version}, {"rollout", inRollout ? "in" : "out"}})
+        .Increment();
 }
 
 void Metrics::Serve(evhttp_request* request) {

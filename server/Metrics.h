@@ -1,7 +1,8 @@
 // Figures for the vendor's monitoring, in Prometheus's text format on an address of their own
 // (--metrics-listen): requests by endpoint and status, downloads started and completed and bytes
 // sent by release version, open connections, publishes and refused publishes, the version on
-// offer. The server listens for it and hands it the requests of that address.
+// offer, and the records offered by version and by in or out of the rollout. The server listens for
+// it and hands it the requests of that address.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +37,8 @@ public:
     void Offer(const std::string& version);
     void Published(const std::string& version);
     void Refused();
+    // An update record offered: of `version` ("none": no update), inside the rollout or not.
+    void Offered(const std::string& version, bool inRollout);
 
 private:
     struct Families;

@@ -4,6 +4,7 @@
 #include <LIEF/logging.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <exception>
 
@@ -55,6 +56,15 @@ FileVersion ReadFileVersion(const std::filesystem::path& program) {
     } catch (const std::exception& failure) {
         return {{}, std::string("cannot be read as a Windows program: ") + failure.what()};
     }
+}
+
+bool VersionBefore(const std::string& older, const std::string& newer) {
+    const auto numbers = [](const std::string& version) {
+        std::array<unsigned, 4> parts{};
+        std::sscanf(version.c_str(), "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2], &parts[3]);
+        return parts;
+    };
+    return numbers(older) < numbers(newer);
 }
 
 }  // namespace vendor

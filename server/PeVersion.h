@@ -17,4 +17,7 @@ struct FileVersion {
 
 FileVersion ReadFileVersion(const std::filesystem::path& program);
 
+// Whether the version `older` comes before `newer`, comparing the four numbers from the left.
+bool VersionBefore(const std::string& older, const std::string& newer);
+
 }  // namespace vendor

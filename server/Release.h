@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ProgramFile.h"
+#include "Rollout.h"
 
 namespace vendor {
 
@@ -30,6 +31,10 @@ struct Release {
     std::string manualPage;
     std::string notesHtml;  // the release notes as given, UTF-8
     bool paused = false;
+    // The share of installations offered this release (release.ini's rollout), and what the
+    // others are offered: an older release of the folder (release.ini's previous), or nothing.
+    unsigned rollout = kWholeRollout;
+    std::shared_ptr<const Release> previous;
     // The update-list record, "#2.0.1.5#http://.../download/...#", signed when a key is set.
     std::string record;
 
@@ -38,6 +43,9 @@ struct Release {
     std::string DownloadPath() const;
     // The same, decoded, as a request names it.
     std::string DecodedPath() const;
+    // Whom it is offered to, for the operator: "" for everybody, else "to 5% of installations,
+    // 2.0.1.5 to the others".
+    std::string Audience() const;
 };
 
 using ReleasePtr = std::shared_ptr<const Release>;

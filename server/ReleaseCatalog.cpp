@@ -2,25 +2,50 @@
 
 namespace vendor {
 
+namespace {
+
+std::string PreviousPath(const Release& release) {
+    return release.previous ? release.previous->DecodedPath() : std::string();
+}
+
+}  // namespace
+
 void ReleaseCatalog::Publish(ReleasePtr release, Clock::time_point now) {
     // The same bytes at the same address (settings changed, or read again) replace it; anything
-    // else stays at its address for a while.
-    if (m_current && m_current->DecodedPath() != release->DecodedPath())
+    // else stays at its address for a while, the release offered beside it too.
+    if (m_current && (m_current->DecodedPath() != release->DecodedPath() ||
+                      (m_current->previous && PreviousPath(*m_current) != PreviousPath(*release))))
         m_retired.push_back({m_current, now + m_keepPrevious});
     m_current = std::move(release);
 }
 
+namespace {
+
+// The release, or the one offered beside it, at this download path.
+ReleasePtr AtPath(const ReleasePtr& release, const std::string& path) {
+    if (!release) return nullptr;
+    if (release->DecodedPath() == path) return release;
+    if (release->previous && release->previous->DecodedPath() == path) return release->previous;
+    return nullptr;
+}
+
+}  // namespace
+
 ReleasePtr ReleaseCatalog::Find(const std::string& path, Clock::time_point now) const {
-    if (m_current && m_current->DecodedPath() == path) return m_current;
+    if (ReleasePtr found = AtPath(m_current, path)) return found;
     for (auto old = m_retired.rbegin(); old != m_retired.rend(); ++old)
-        if (old->until > now && old->release->DecodedPath() == path) return old->release;
+        if (ReleasePtr found = AtPath(old->release, path); found && old->until > now) return found;
     return nullptr;
 }
 
 std::vector<ReleasePtr> ReleaseCatalog::Known() const {
     std::vector<ReleasePtr> known;
-    if (m_current) known.push_back(m_current);
-    for (const Retired& old : m_retired) known.push_back(old.release);
+    const auto add = [&known](const ReleasePtr& release) {
+        known.push_back(release);
+        if (release->previous) known.push_back(release->previous);
+    };
+    if (m_current) add(m_current);
+    for (const Retired& old : m_retired) add(old.release);
     return known;
 }
 

@@ -1,5 +1,6 @@
-// The releases being served: the current one, and the ones it replaced for a while after, so
-// that a record handed out just before a new release still leads to its own bytes.
+// The releases being served: the current one (with the release offered beside it, if any), and
+// the ones it replaced for a while after, so that a record handed out just before a new release
+// still leads to its own bytes.
 #pragma once
 
 #include <chrono>
@@ -23,7 +24,7 @@ public:
     // The current or a kept release at this download path (decoded, as Release::DecodedPath
     // gives it), or nullptr.
     ReleasePtr Find(const std::string& path, Clock::time_point now = Clock::now()) const;
-    // The current release and the kept ones.
+    // The current release and the kept ones, and those offered beside them.
     std::vector<ReleasePtr> Known() const;
     // Forgets releases kept longer than keepPrevious; their copies go with the last download.
     void DropExpired(Clock::time_point now = Clock::now());

@@ -83,6 +83,12 @@ std::string Release::DecodedPath() const {
     return "download/" + version + "/" + (addressTag.empty() ? "" : addressTag + "/") + programName;
 }
 
+std::string Release::Audience() const {
+    if (rollout == kWholeRollout) return {};
+    return "to " + RolloutText(rollout) + " of installations, " +
+           (previous ? previous->version : std::string("nothing")) + " to the others";
+}
+
 ReleaseFolder::ReleaseFolder(fs::path folder, fs::path store)
     : m_folder(std::move(folder)), m_store(std::move(store)) {}
 
@@ -96,6 +102,7 @@ FolderLook ReleaseFolder::Look() const {
     } else if (ParseReleaseSettings(text, settings, ignored)) {
         AddMarks(m_folder / settings.program, look);
         AddMarks(m_folder / settings.notes, look);
+        if (!settings.previous.empty()) AddMarks(m_folder / settings.previous, look);
     }
     return look;
 }
@@ -222,27 +229,21 @@ bool ReleaseFolder::ChooseAddress(Release& release, std::string& error) {
     return false;
 }
 
-ReleasePtr ReleaseFolder::Read(std::string& error, const std::vector<ReleasePtr>& known) {
-    std::string text;
-    const fs::path settingsFile = m_folder / kSettingsFileName;
-    if (!InsideFolder(settingsFile, error)) return nullptr;
-    if (!ReadWholeFile(settingsFile, text)) {
-        error = settingsFile.string() + " cannot be read";
-        return nullptr;
-    }
-    ReleaseSettings settings;
-    if (!ParseReleaseSettings(text, settings, error)) return nullptr;
-
-    const fs::path published = m_folder / settings.program;
+// A program of the folder, checked, offered under `name` (the program's name, whichever file
+// holds it: an updater knows the program by that name).
+std::shared_ptr<Release> ReleaseFolder::TakeRelease(const std::string& file,
+                                                    const std::string& name,
+                                                    const std::vector<ReleasePtr>& known,
+                                                    std::string& error) {
+    const fs::path published = m_folder / file;
     struct stat info {};
     if (::stat(published.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         error = "the program " + published.string() + " is missing";
         return nullptr;
     }
-    if (!InsideFolder(published, error) || !InsideFolder(m_folder / settings.notes, error))
-        return nullptr;
+    if (!InsideFolder(published, error)) return nullptr;
     auto release = std::make_shared<Release>();
-    release->programName = settings.program;
+    release->programName = name;
     FolderLook marks;
     AddMarks(published, marks);
     release->source = marks.marks;
@@ -254,36 +255,78 @@ ReleasePtr ReleaseFolder::Read(std::string& error, const std::vector<ReleasePtr>
     if (!TakeProgram(published, *release, known, error)) return nullptr;
     release->modified = info.st_mtim.tv_sec;
     release->etag = DigestEtag(release->sha256);
-    if (!ChooseAddress(*release, error)) return nullptr;
+    return release;
+}
+
+ReleasePtr ReleaseFolder::Read(std::string& error, const std::vector<ReleasePtr>& known) {
+    std::string text;
+    const fs::path settingsFile = m_folder / kSettingsFileName;
+    if (!InsideFolder(settingsFile, error)) return nullptr;
+    if (!ReadWholeFile(settingsFile, text)) {
+        error = settingsFile.string() + " cannot be read";
+        return nullptr;
+    }
+    ReleaseSettings settings;
+    if (!ParseReleaseSettings(text, settings, error)) return nullptr;
+    if (!InsideFolder(m_folder / settings.notes, error)) return nullptr;
+    const auto release = TakeRelease(settings.program, settings.program, known, error);
+    if (!release) return nullptr;
+    std::shared_ptr<Release> previous;
+    if (!settings.previous.empty()) {
+        previous = TakeRelease(settings.previous, settings.program, known, error);
+        if (!previous) return nullptr;
+        // Offered to installations that may already have the program: it must not be newer.
+        if (!VersionBefore(previous->version, release->version)) {
+            error = "previous (" + previous->version + ") must be older than the program (" +
+                    release->version + ")";
+            return nullptr;
+        }
+    }
+    if (!ChooseAddress(*release, error) || (previous && !ChooseAddress(*previous, error)))
+        return nullptr;
     release->manualPage = settings.manualPage;
     release->paused = settings.paused;
+    release->rollout = settings.rollout;
     if (!ReadWholeFile(m_folder / settings.notes, release->notesHtml)) release->notesHtml.clear();
     if (m_abandoned) {
         error = "the check was abandoned";
         return nullptr;
     }
-    if (!MakeRecord(*release, settings.signingKey, error)) return nullptr;
+    if (!MakeRecords(*release, previous.get(), settings.signingKey, error)) return nullptr;
+    release->previous = std::move(previous);
     return release;
 }
 
-// Signed from the checked copy, the very bytes that are sent.
-bool ReleaseFolder::MakeRecord(Release& release, const std::string& settingsKey,
-                               std::string& error) const {
-    const std::string address = m_publicBase + release.DownloadPath();
+std::string ReleaseFolder::Address(const Release& release) const {
+    return m_publicBase + release.DownloadPath();
+}
+
+// Signed from the checked copies, the very bytes that are sent. Each record keeps the other's
+// in the records file: both are offered.
+bool ReleaseFolder::MakeRecords(Release& release, Release* previous, const std::string& settingsKey,
+                                std::string& error) const {
     const fs::path keyFile = !m_key.empty()        ? m_key
                              : settingsKey.empty() ? fs::path()
                                                    : m_folder / settingsKey;
     if (m_publicBase.empty() || keyFile.empty()) {
-        release.record = m_publicBase.empty() ? "" : "#" + release.version + "#" + address + "#";
+        for (Release* one : {&release, previous})
+            if (one)
+                one->record =
+                    m_publicBase.empty() ? "" : "#" + one->version + "#" + Address(*one) + "#";
         return true;
     }
     const auto key = ReleaseKey::Load(keyFile, error);
     if (!key) return false;
-    const std::string signedPart =
-        SignedPart(release.version, address, release.sha256, release.size);
+    const auto signedPart = [&](const Release* one) {
+        return one ? SignedPart(one->version, Address(*one), one->sha256, one->size) : "";
+    };
     const fs::path kept = m_records.empty() ? m_folder / kSignedRecordsFileName : m_records;
-    release.record = SignedRecord(*key, signedPart, kept, error);
-    return !release.record.empty();
+    release.record = SignedRecord(*key, signedPart(&release), kept, error, {signedPart(previous)});
+    if (release.record.empty()) return false;
+    if (!previous) return true;
+    previous->record =
+        SignedRecord(*key, signedPart(previous), kept, error, {signedPart(&release)});
+    return !previous->record.empty();
 }
 
 }  // namespace vendor

@@ -70,12 +70,16 @@ public:
 
 private:
     ReleasePtr Read(std::string& error, const std::vector<ReleasePtr>& known);
+    std::shared_ptr<Release> TakeRelease(const std::string& file, const std::string& name,
+                                         const std::vector<ReleasePtr>& known, std::string& error);
     bool InsideFolder(const std::filesystem::path& path, std::string& error) const;
     bool TakeProgram(const std::filesystem::path& published, Release& release,
                      const std::vector<ReleasePtr>& known, std::string& error);
     bool CopyProgram(const std::filesystem::path& from, Release& release, std::string& error) const;
     bool ChooseAddress(Release& release, std::string& error);
-    bool MakeRecord(Release& release, const std::string& settingsKey, std::string& error) const;
+    std::string Address(const Release& release) const;
+    bool MakeRecords(Release& release, Release* previous, const std::string& settingsKey,
+                     std::string& error) const;
 
     std::filesystem::path m_folder;
     std::filesystem::path m_store;

@@ -88,13 +88,23 @@ bool IsPlainFileName(const std::string& name) {
 
 bool Apply(const std::string& key, const std::string& value, ReleaseSettings& settings,
            std::string& error) {
-    if (key == "program" || key == "notes") {
+    if (key == "program" || key == "notes" || key == "previous") {
         if (!IsPlainFileName(value)) {
             error = key + " must name a file inside the release folder, not \"" +
                     ShowInvisible(value) + "\"";
             return false;
         }
-        (key == "program" ? settings.program : settings.notes) = value;
+        (key == "program" ? settings.program
+         : key == "notes" ? settings.notes
+                          : settings.previous) = value;
+    } else if (key == "rollout") {
+        if (!ParseRollout(value, settings.rollout)) {
+            error =
+                "rollout must be a share from 0% to 100% with at most two decimals, such as "
+                "5% or 12.5%, not \"" +
+                ShowInvisible(value) + "\"";
+            return false;
+        }
     } else if (key == "manual_page") {
         if (!IsAbsoluteHttpUrl(value)) {
             error = "manual_page must be an absolute http:// or https:// address, not \"" +

@@ -8,12 +8,18 @@
 //   paused      = no                      "yes" answers the availability check with nothing
 //   signing_key = /etc/qorvel/release-key.pem   signs the record (optional; relative paths
 //                                               are taken from the release folder)
+//   previous    = Tanvik体验版-2.0.1.5.exe  an older program of the folder, offered to the
+//                                       installations outside the rollout (optional)
+//   rollout     = 5%                    the share of installations offered the program
+//                                       (0 to 100 %, at most two decimals; default 100 %)
 //
 // Unknown keys are refused: a misspelt "pause = yes" must not go unnoticed.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "Rollout.h"
 
 namespace vendor {
 
@@ -25,6 +31,8 @@ struct ReleaseSettings {
     std::string notes = "notes.html";
     bool paused = false;
     std::string signingKey;  // empty: unsigned records
+    std::string previous;    // empty: none
+    unsigned rollout = kWholeRollout;
 };
 
 // `text` with what an editor would not show escaped: control and invisible characters as

@@ -16,14 +16,19 @@ std::string NotesPage(const Release& release) {
     return page + "</body>\n</html>\n";
 }
 
+std::string RecordOf(const Release& release, const std::string& publicBase) {
+    return release.record.empty()
+               ? "#" + release.version + "#" + publicBase + release.DownloadPath() + "#"
+               : release.record;
+}
+
 }  // namespace
 
 Replies MakeReplies(const Release& release, const std::string& publicBase) {
     return {
         .check = release.paused ? "" : "true",
-        .autoList = release.record.empty()
-                        ? "#" + release.version + "#" + publicBase + release.DownloadPath() + "#"
-                        : release.record,
+        .autoList = RecordOf(release, publicBase),
+        .autoListOut = release.previous ? RecordOf(*release.previous, publicBase) : "",
         .manual = EncodeAddress(release.manualPage),
         .notesPage = NotesPage(release),
     };

@@ -9,8 +9,11 @@
 namespace vendor {
 
 struct Replies {
-    std::string check;      // isweb.asp: "true", or nothing while the release is paused
-    std::string autoList;   // update.asp?action=Auto: the release's record
+    std::string check;     // isweb.asp: "true", or nothing while the release is paused
+    std::string autoList;  // update.asp?action=Auto: the release's record
+    // update.asp?action=Auto for installations outside the rollout: the previous release's
+    // record, or nothing (no update).
+    std::string autoListOut;
     std::string manual;     // update.asp?action=Hand: the manual-download page
     std::string notesPage;  // log.asp: an HTML page in UTF-8, for the browser
 };

@@ -11,6 +11,7 @@
 #include "ErrorPage.h"
 #include "HttpReply.h"
 #include "RequestChecks.h"
+#include "Rollout.h"
 #include "Routes.h"
 #include "UpdateServer.h"
 
@@ -144,9 +145,22 @@ void UpdateServer::HandleUpdateList(evhttp_request* request, const Replies& repl
         action = evhttp_find_header(&fields, "action");
     const std::string which = action ? action : "";
     evhttp_clear_headers(&fields);
-    if (which == "Auto") return SendText(request, replies.autoList, kTextType);
+    if (which == "Auto") return SendUpdateList(request, replies);
     if (which == "Hand") return SendText(request, replies.manual, kTextType);
     Refuse(request, 400);
+}
+
+// Inside the rollout the release's record, outside it the previous release's or nothing. The
+// installation's id decides and is forgotten: never logged, never a label of the metrics.
+void UpdateServer::SendUpdateList(evhttp_request* request, const Replies& replies) {
+    const Release& release = *m_repliesFor;
+    const bool in = InRollout(release.rollout, Header(request, "X-Install-Id"), release.version);
+    if (m_metrics)
+        m_metrics->Offered(in                 ? release.version
+                           : release.previous ? release.previous->version
+                                              : "none",
+                           in);
+    SendText(request, in ? replies.autoList : replies.autoListOut, kTextType);
 }
 
 }  // namespace vendor

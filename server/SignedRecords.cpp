@@ -16,6 +16,12 @@ namespace {
 
 constexpr char kSignature[] = "sig=";
 
+// The fields of a signed part that name the file: "#sha256=...;size=...;".
+std::string FileFields(const std::string& signedPart) {
+    const size_t at = signedPart.rfind("#sha256=");
+    return at == std::string::npos ? std::string() : signedPart.substr(at);
+}
+
 // Signing reads the records, adds one and replaces the file: the server and `export` may do it
 // at once on the same folder, and each would lose the other's record, or find its part renamed
 // away. Each holds the file's lock meanwhile. The file is replaced under the lock, so one that
@@ -54,8 +60,15 @@ std::string SignedPart(const std::string& version, const std::string& address,
 }
 
 std::string SignedRecord(const ReleaseKey& key, const std::string& signedPart, const fs::path& file,
-                         std::string& error) {
-    const std::string fileFields = signedPart.substr(signedPart.rfind("#sha256="));
+                         std::string& error, const std::vector<std::string>& alsoKept) {
+    std::vector<std::string> keptFiles{FileFields(signedPart)};
+    for (const std::string& other : alsoKept)
+        if (!FileFields(other).empty()) keptFiles.push_back(FileFields(other));
+    const auto ofKeptFile = [&](const std::string& line) {
+        for (const std::string& fields : keptFiles)
+            if (line.find(fields) != std::string::npos) return true;
+        return false;
+    };
     const RecordsLock lock(file);
     std::vector<std::string> kept;
     {
@@ -63,7 +76,7 @@ std::string SignedRecord(const ReleaseKey& key, const std::string& signedPart, c
         for (std::string line; std::getline(in, line);) {
             if (!line.starts_with(signedPart + kSignature)) {
                 // Records of the same file at other addresses (another public URL) stay.
-                if (line.find(fileFields) != std::string::npos) kept.push_back(line);
+                if (ofKeptFile(line)) kept.push_back(line);
                 continue;
             }
             const std::string signature = line.substr(signedPart.size() + sizeof kSignature - 1);

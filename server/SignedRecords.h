@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "ReleaseKey.h"
 
@@ -25,7 +26,10 @@ std::string SignedPart(const std::string& version, const std::string& address,
 
 // The record for `signedPart` kept in `file`, or a new one, kept there (replaced by a rename
 // beside it) before it is returned; empty with `error` set when it cannot be signed or kept.
+// Records of other files go when a new one is kept, but for those of `alsoKept`'s files (the
+// release offered beside it).
 std::string SignedRecord(const ReleaseKey& key, const std::string& signedPart,
-                         const std::filesystem::path& file, std::string& error);
+                         const std::filesystem::path& file, std::string& error,
+                         const std::vector<std::string>& alsoKept = {});
 
 }  // namespace vendor

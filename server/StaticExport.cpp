@@ -3,7 +3,9 @@
 #include <fstream>
 
 #include "Replies.h"
+#include "Rollout.h"
 #include "Routes.h"
+#include "Sha256.h"
 #include "Store.h"
 
 namespace fs = std::filesystem;
@@ -88,7 +90,30 @@ void KeepExportAddresses(ReleaseFolder& folder, const fs::path& out, const fs::p
     book.HonourPlacedFiles(fs::absolute(out) / "site" / "download");
 }
 
-std::string NginxServerBlock(const fs::path& siteRoot, const std::string& listen) {
+namespace {
+
+// The variable that names the record file of an installation ("Auto" or "Auto-out"), by a
+// name of this site's own: two exported sites may live in one nginx.
+std::string RolloutVariable(const fs::path& siteRoot) {
+    Sha256 digest;
+    digest.Add(siteRoot.c_str(), siteRoot.string().size());
+    return "$update_rollout_" + digest.Hex().substr(0, 8);
+}
+
+// nginx's split_clients decides as update-server does (see Rollout.h): the share by the hash of
+// the id and the version; a missing or malformed id is out. http-level blocks.
+std::string NginxRolloutBlocks(const std::string& variable, const Release& release) {
+    return "# The rollout: " + RolloutText(release.rollout) + " of installations are offered " +
+           release.version + ", as update-server decides.\nsplit_clients \"${http_x_install_id}" +
+           release.version + "\" " + variable + "_split {\n    " + RolloutText(release.rollout) +
+           " Auto;\n    * Auto-out;\n}\nmap $http_x_install_id " + variable +
+           " {\n    \"~^[0-9a-f]{32}$\" " + variable + "_split;\n    default Auto-out;\n}\n";
+}
+
+}  // namespace
+
+std::string NginxServerBlock(const fs::path& siteRoot, const std::string& listen,
+                             const Release& release) {
     const std::string noCache =
         "        add_header Cache-Control \"no-cache, no-store, must-revalidate\" always;\n"
         "        add_header Pragma no-cache always;\n"
@@ -96,7 +121,10 @@ std::string NginxServerBlock(const fs::path& siteRoot, const std::string& listen
     const std::string text = "        types { } default_type \"text/plain; charset=us-ascii\";\n";
     const std::string check = PagePath(Route::Check);
     const std::string list = PagePath(Route::UpdateList);
-    return "# Written by update-server export: serves the exported update site.\n"
+    const bool split = release.rollout > 0 && release.rollout < kWholeRollout;
+    const std::string variable = RolloutVariable(siteRoot);
+    return "# Written by update-server export: serves the exported update site.\n" +
+           (split ? NginxRolloutBlocks(variable, release) : "") +
            "server {\n"
            "    listen " +
            NginxQuoted(listen) +
@@ -110,7 +138,8 @@ std::string NginxServerBlock(const fs::path& siteRoot, const std::string& listen
            "    }\n"
            "    location = " +
            list + " {\n" + text + noCache + "        if ($arg_action = Auto) { rewrite ^ " + list +
-           "-Auto last; }\n"
+           (split ? "-" + variable : "-Auto") +
+           " last; }\n"
            "        if ($arg_action = Hand) { rewrite ^ " +
            list +
            "-Hand last; }\n"
@@ -118,7 +147,7 @@ std::string NginxServerBlock(const fs::path& siteRoot, const std::string& listen
            "    }\n"
            "    location ~ ^" +
            RegexLiteral(list) +
-           "-(Auto|Hand)$ {\n"
+           "-(Auto|Auto-out|Hand)$ {\n"
            "        internal;\n" +
            text + noCache +
            "    }\n"
@@ -139,38 +168,52 @@ std::string NginxServerBlock(const fs::path& siteRoot, const std::string& listen
            "}\n";
 }
 
+namespace {
+
+// Already there: the address book gave this address to these very bytes, and the file left as
+// it is keeps nginx's ETag (its time and size) for the parts updaters hold.
+bool PlaceProgram(const Release& release, const fs::path& site, std::string& error) {
+    const fs::path placed = site / release.DecodedPath();  // under its own address, if it has one
+    std::error_code failure;
+    fs::create_directories(placed.parent_path(), failure);
+    if (!failure && !fs::exists(placed, failure)) fs::rename(release.program, placed, failure);
+    if (failure) {
+        error = "cannot place the program in " + placed.parent_path().string() + ": " +
+                failure.message();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ExportRelease(const Release& release, const fs::path& out, const ExportOptions& options,
                    std::string& error) {
     const fs::path site = fs::absolute(out) / "site";
     const fs::path check = site / PagePath(Route::Check).substr(1);
     const fs::path list = site / PagePath(Route::UpdateList).substr(1);
     const fs::path notes = site / PagePath(Route::Notes).substr(1);
-    const fs::path replies = check.parent_path();
-    const fs::path placed = site / release.DecodedPath();  // under its own address, if it has one
-    const fs::path download = placed.parent_path();
     if (!NginxCanTake(site, options.listen, error)) return false;
     std::error_code failure;
-    fs::create_directories(replies, failure);
-    if (!failure) fs::create_directories(download, failure);
+    fs::create_directories(check.parent_path(), failure);
     if (failure) {
         error = "cannot make " + site.string() + ": " + failure.message();
         return false;
     }
-    // Already there: the address book gave this address to these very bytes, and the file
-    // left as it is keeps nginx's ETag (its time and size) for the parts updaters hold.
-    if (!fs::exists(placed, failure)) fs::rename(release.program, placed, failure);
-    if (failure) {
-        error = "cannot place the program in " + download.string() + ": " + failure.message();
+    if (!PlaceProgram(release, site, error) ||
+        (release.previous && !PlaceProgram(*release.previous, site, error)))
         return false;
-    }
     const Replies texts = MakeReplies(release, options.publicBase);
-    // The record is written last: it must never name a program that is not there yet.
+    // At 0 % nobody is in: the one record served is the one for the others.
+    const std::string& offered = release.rollout == 0 ? texts.autoListOut : texts.autoList;
+    // The records are written last: they must never name a program that is not there yet.
     return WriteReplacing(check, texts.check, error) &&
            WriteReplacing(list.string() + "-Hand", texts.manual, error) &&
            WriteReplacing(notes, texts.notesPage, error) &&
-           WriteReplacing(list.string() + "-Auto", texts.autoList, error) &&
+           WriteReplacing(list.string() + "-Auto-out", texts.autoListOut, error) &&
+           WriteReplacing(list.string() + "-Auto", offered, error) &&
            WriteReplacing(fs::absolute(out) / "nginx-server.conf",
-                          NginxServerBlock(site, options.listen), error);
+                          NginxServerBlock(site, options.listen, release), error);
 }
 
 }  // namespace vendor

@@ -3,8 +3,11 @@
 //
 //   OUT_DIR/site/freeUpdate/isweb.asp, log.asp          the replies as they are
 //   OUT_DIR/site/freeUpdate/update.asp-Auto, -Hand      update.asp?action=Auto, =Hand
+//   OUT_DIR/site/freeUpdate/update.asp-Auto-out         =Auto outside the rollout
 //   OUT_DIR/site/download/<version>/<program>           the program, beside earlier exports'
-//   OUT_DIR/nginx-server.conf                           the server block
+//   OUT_DIR/nginx-server.conf                           the server block (and, while a
+//                                                       rollout is under way, its
+//                                                       split_clients and map blocks)
 //   OUT_DIR/addresses.txt                               which bytes each exported address holds
 //
 // nginx makes its ETag of a file's time and size, which two sets of bytes may share: an
@@ -32,12 +35,14 @@ struct ExportOptions {
 void KeepExportAddresses(ReleaseFolder& folder, const std::filesystem::path& out,
                          const std::filesystem::path& serverStore);
 
-// False with `error` set. `release` has been checked (with KeepExportAddresses); its copy is
-// moved into the site, unless its address holds it already.
+// False with `error` set. `release` has been checked (with KeepExportAddresses); its copy, and
+// the previous release's, are moved into the site, unless their addresses hold them already.
 bool ExportRelease(const Release& release, const std::filesystem::path& out,
                    const ExportOptions& options, std::string& error);
 
-// The nginx server block for a site exported to `siteRoot` (absolute).
-std::string NginxServerBlock(const std::filesystem::path& siteRoot, const std::string& listen);
+// The nginx server block for `release` exported to `siteRoot` (absolute), to include in the
+// http block.
+std::string NginxServerBlock(const std::filesystem::path& siteRoot, const std::string& listen,
+                             const Release& release);
 
 }  // namespace vendor

@@ -80,6 +80,7 @@ private:
     static void OnMetricsReplyDone(evhttp_request* request, void* self);
     void Handle(evhttp_request* request);
     void HandleUpdateList(evhttp_request* request, const Replies& replies);
+    void SendUpdateList(evhttp_request* request, const Replies& replies);
     void Refuse(evhttp_request* request, int status, const char* reason = nullptr);
     const Replies& CurrentReplies();
     // A reply, sent whole or cut after `bytes` of its body: into the access log and the

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "MurmurHash2.h"
 #include "ServerProcess.h"
 #include "StaticExport.h"
 
@@ -225,5 +226,76 @@ TEST(Export, TheServerBlockTakesAnyFolderNginxCanServeFromAndRefusesTheRest) {
         WriteNginxConf(place.Path(), out / "nginx-server.conf");
         EXPECT_EQ(Shell(NginxCommand(place.Path()) + " -q -t"), 0)
             << ReadBytes(out / "nginx-server.conf");
+    }
+}
+
+// nginx's split_clients, as export writes it, offers every installation what update-server
+// offers: ids on both sides of the share's bound, none and malformed ones; at 0 % and 100 %
+// nobody is hashed, and the export writes no split at all.
+TEST(Export, NginxOffersEachInstallationWhatTheServerOffers) {
+    TempFolder place;
+    const fs::path release = place.Path() / "release", out = place.Path() / "export";
+    std::mt19937_64 random(5);
+    std::vector<std::string> ids;
+    for (int i = 0; i < 300; ++i) ids.push_back(RandomInstallId(random));
+    // The ids nearest nginx's bound for 33.33 %, below it and above it, among many.
+    const std::uint32_t bound =
+        static_cast<std::uint32_t>(3333 * std::uint64_t{0xffffffff} / 10000);
+    std::string below, above;
+    for (std::uint32_t nearestBelow = ~0u, nearestAbove = ~0u, i = 0; i < 100000; ++i) {
+        const std::string id = RandomInstallId(random);
+        const std::uint32_t hash = vendor::MurmurHash2(id + "2.0.2.0");
+        if (hash < bound && bound - hash < nearestBelow) nearestBelow = bound - hash, below = id;
+        if (hash >= bound && hash - bound < nearestAbove) nearestAbove = hash - bound, above = id;
+    }
+    std::string upper = below;
+    for (char& c : upper) c = static_cast<char>(std::toupper(c));
+    const std::vector<std::string> specials = {below, above, "", upper, below.substr(0, 31)};
+    const std::string key = std::string(" --signing-key ") + TEST_SIGNING_KEY +
+                            " --signed-records " + (place.Path() / "records").string();
+    const struct {
+        const char* rollout;
+        const char* offers;  // of the specials: current or previous
+    } cases[] = {{"33.33%", "cpppp"}, {"0%", "ppppp"}, {"100%", "ccccc"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rollout);
+        WriteRollout(release, c.rollout);
+        const int port = FreePort();
+        const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+        const fs::path nginxFolder = place.Path() / ("nginx-" + std::string(c.offers));
+        fs::create_directories(nginxFolder);
+        ASSERT_EQ(Export(release, out,
+                         key + " --public-url " + base + " --listen " + std::to_string(port)),
+                  0);
+        EXPECT_EQ(ReadBytes(out / "nginx-server.conf").find("split_clients") != std::string::npos,
+                  c.rollout == std::string("33.33%"));
+        Nginx nginx(nginxFolder, out / "nginx-server.conf");
+        ASSERT_TRUE(nginx.Started()) << ReadBytes(nginxFolder / "error.log");
+        ServerProcess server({"--listen", "127.0.0.1:0", "--public-url", base, "--signing-key",
+                              TEST_SIGNING_KEY, "--signed-records",
+                              (place.Path() / "records").string(), release.string()});
+        ASSERT_TRUE(server.WaitUntilListening()) << server.Errors();
+        const auto offer = [](int at, const std::string& id) {
+            return Get(at, "/freeUpdate/update.asp?action=Auto", IdHeader(id)).body;
+        };
+        int in = 0;
+        for (const std::string& id : ids) {
+            const std::string ours = offer(server.Port(), id);
+            EXPECT_EQ(offer(port, id), ours) << id;
+            in += ours.starts_with("#2.0.2.0#");
+        }
+        for (size_t i = 0; i < specials.size(); ++i) {
+            SCOPED_TRACE("id " + specials[i]);
+            const std::string theirs = offer(port, specials[i]);
+            EXPECT_EQ(theirs, offer(server.Port(), specials[i]));
+            EXPECT_TRUE(theirs.starts_with(c.offers[i] == 'c' ? "#2.0.2.0#" : "#2.0.1.5#"))
+                << theirs;
+        }
+        if (c.rollout == std::string("33.33%")) {
+            EXPECT_GT(in, 75) << "of 300";
+            EXPECT_LT(in, 125) << "of 300";
+            EXPECT_TRUE(Get(port, "/download/2.0.1.5/Tanvik%E4%BD%93%E9%AA%8C%E7%89%88.exe").body ==
+                        ReadBytes(Fixture("v2_0_1_5.exe")));
+        }
     }
 }

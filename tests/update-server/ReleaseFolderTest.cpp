@@ -56,10 +56,12 @@ TEST(ReleaseFolder, SettingsAreReadOrRefusedWithTheLine) {
     // The README's own example, as a vendor would copy it.
     const std::string readme = ReadBytes(README_FILE);
     const size_t example = readme.find("```ini\n") + 7;
+    const size_t rollout = readme.find("```ini\nprevious") + 7;
     const struct {
         std::string text;
         const char* error;  // empty: accepted
         const char* program;
+        unsigned rollout = 10000;  // in hundredths of a percent
     } cases[] = {
         {"manual_page = http://a/\n", "", "Tanvik体验版.exe"},
         {"# c\n\nprogram = 新.exe\r\nmanual_page=https://a/b\npaused = yes\n", "", "新.exe"},
@@ -76,6 +78,18 @@ TEST(ReleaseFolder, SettingsAreReadOrRefusedWithTheLine) {
          "unknown key \"\\u{FEFF}manual_page\"", ""},
         {"manual_page = http://a/\nprogram = ../x\xFF.exe\n", "not \"../x\\xFF.exe\"", ""},
         {"manual_page = http://a/\nnotes\n", "expected key = value", ""},
+        {"manual_page = http://a/\nrollout = 12.5%\nprevious = 旧.exe\n", "", "Tanvik体验版.exe",
+         1250},
+        {"manual_page = http://a/\n" +
+             readme.substr(rollout, readme.find("```", rollout) - rollout),
+         "", "Tanvik体验版.exe", 500},
+        {"manual_page = http://a/\nrollout = 0%\n", "", "Tanvik体验版.exe", 0},
+        {"manual_page = http://a/\nrollout = 33.33%\n", "", "Tanvik体验版.exe", 3333},
+        {"manual_page = http://a/\nrollout = 100.01%\n", "rollout must be a share", ""},
+        {"manual_page = http://a/\nrollout = 5\n", "not \"5\"", ""},
+        {"manual_page = http://a/\nrollout = 5.255%\n", "rollout must be a share", ""},
+        {"manual_page = http://a/\nrollout = -1%\n", "rollout must be a share", ""},
+        {"manual_page = http://a/\nprevious = ../old.exe\n", "previous must name a file", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -85,6 +99,7 @@ TEST(ReleaseFolder, SettingsAreReadOrRefusedWithTheLine) {
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
         if (*c.program) {
             EXPECT_EQ(settings.program, c.program);
+            EXPECT_EQ(settings.rollout, c.rollout);
         }
     }
 }
@@ -123,6 +138,20 @@ TEST(ReleaseFolder, AFolderThatCannotBeServedStopsTheStartWithAClearError) {
          [](const fs::path& f) { WriteRelease(f, Fixture("unversioned.exe")); },
          {},
          "no version"},
+        {"previous missing",
+         [](const fs::path& f) {
+             WriteRollout(f, "5%");
+             fs::remove(f / "previous.exe");
+         },
+         {},
+         "previous.exe is missing"},
+        {"previous not older",
+         [](const fs::path& f) {
+             WriteRelease(f, Fixture("v2_0_1_5.exe"), false, "Tanvik体验版.exe",
+                          "previous = Tanvik体验版.exe\n");
+         },
+         {},
+         "previous (2.0.1.5) must be older than the program (2.0.1.5)"},
         {"bad public address",
          [](const fs::path& f) { WriteRelease(f, Fixture("v2_0_1_5.exe")); },
          {"--public-url", "http://host/a#b/"},

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -67,18 +68,41 @@ fs::path GrownProgram(const fs::path& folder, const std::string& fixture, size_t
 }
 
 void WriteRelease(const fs::path& folder, const fs::path& program, bool paused,
-                  const std::string& name) {
+                  const std::string& name, const std::string& moreSettings) {
     fs::create_directories(folder);
     WriteBytes(folder / "release.ini", "# test release\nprogram = " + name +
                                            "\nmanual_page = http://www.example.com/下载.html\n"
                                            "notes = notes.html\npaused = " +
-                                           (paused ? "yes" : "no") + "\n");
+                                           (paused ? "yes" : "no") + "\n" + moreSettings);
     WriteBytes(folder / "notes.html", "<p>修正</p>\n");
     Publish(folder, program, name);
     // Prepared a while ago: a server started now need not wait for the folder to settle.
     const auto before = fs::file_time_type::clock::now() - std::chrono::seconds(10);
     for (const fs::path& file : {folder / "release.ini", folder / "notes.html", folder / name})
         fs::last_write_time(file, before);
+}
+
+void WriteRollout(const fs::path& folder, const std::string& rollout, bool withPrevious) {
+    fs::create_directories(folder);
+    const fs::path previous = folder / "previous.exe";
+    if (withPrevious && !fs::exists(previous)) {
+        fs::copy_file(Fixture("v2_0_1_5.exe"), previous);
+        fs::last_write_time(previous, fs::file_time_type::clock::now() - std::chrono::seconds(10));
+    }
+    WriteRelease(folder, Fixture("v2_0_2_0.exe"), false, "Tanvik体验版.exe",
+                 (rollout.empty() ? "" : "rollout = " + rollout + "\n") +
+                     (withPrevious ? "previous = previous.exe\n" : ""));
+}
+
+std::string RandomInstallId(std::mt19937_64& random) {
+    char id[33];
+    std::snprintf(id, sizeof id, "%016llx%016llx", static_cast<unsigned long long>(random()),
+                  static_cast<unsigned long long>(random()));
+    return id;
+}
+
+std::string IdHeader(const std::string& id) {
+    return id.empty() ? "" : "X-Install-Id: " + id + "\r\n";
 }
 
 void Publish(const fs::path& folder, const fs::path& program, const std::string& name) {
@@ -228,6 +252,13 @@ int ServerProcess::Stop(int signal, int timeoutMs) {
 
 std::string ServerProcess::Errors() const {
     return ReadBytes(m_logs.Path() / "stderr");
+}
+
+int MetricsPort(const ServerProcess& server) {
+    const std::string said = server.Errors();
+    const std::string intro = "metrics at http://127.0.0.1:";
+    const size_t at = said.find(intro);
+    return at == std::string::npos ? 0 : std::atoi(said.c_str() + at + intro.size());
 }
 
 }  // namespace testing_vendor

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -31,9 +32,18 @@ private:
 
 // A copy of a fixture program grown to `size` bytes by data after its sections (an overlay).
 fs::path GrownProgram(const fs::path& folder, const std::string& fixture, size_t size);
-// A release folder: release.ini, the program and notes, dated 10 s ago.
+// A release folder: release.ini (with `moreSettings`, lines of its own), the program and notes,
+// dated 10 s ago.
 void WriteRelease(const fs::path& folder, const fs::path& program, bool paused = false,
-                  const std::string& name = "Tanvik体验版.exe");
+                  const std::string& name = "Tanvik体验版.exe",
+                  const std::string& moreSettings = "");
+// A release of 2.0.2.0 at `rollout` ("50%"; empty: no rollout line) with 2.0.1.5 as its previous
+// release (`withPrevious`).
+void WriteRollout(const fs::path& folder, const std::string& rollout, bool withPrevious = true);
+// A random installation id, as updaters make them: 32 lowercase hex digits.
+std::string RandomInstallId(std::mt19937_64& random);
+// The X-Install-Id header line for `id`, none for an empty one.
+std::string IdHeader(const std::string& id);
 // Publishes as vendors should: copy under another name, rename into place.
 void Publish(const fs::path& folder, const fs::path& program,
              const std::string& name = "Tanvik体验版.exe");
@@ -86,5 +96,8 @@ private:
     int m_port = 0;
     std::string m_base;
 };
+
+// The port of the server's metrics page, which it says once it listens (0: none).
+int MetricsPort(const ServerProcess& server);
 
 }  // namespace testing_vendor

@@ -66,14 +66,6 @@ bool HoldsCopies(const fs::path& store) {
     return false;
 }
 
-// The port of the metrics page, which the server says once it listens.
-int MetricsPort(const ServerProcess& server) {
-    const std::string said = server.Errors();
-    const std::string intro = "metrics at http://127.0.0.1:";
-    const size_t at = said.find(intro);
-    return at == std::string::npos ? 0 : std::atoi(said.c_str() + at + intro.size());
-}
-
 bool IsAscii(const std::string& text) {
     for (const char c : text)
         if (static_cast<unsigned char>(c) > 0x7E) return false;
