@@ -2,13 +2,15 @@
 """The vendor's two sites for the updater's end-to-end tests (a ctest fixture's setup and cleanup).
 
   vendor_sites.py start --server PROG --program EXE --state DIR --server-port P1 --nginx-port P2
-                        [--signing-key PEM]
+                        [--signing-key PEM] [--previous EXE --rollout N%]
   vendor_sites.py stop --state DIR
 
 start publishes EXE as release into DIR/release, serves it with update-server on
 127.0.0.1:P1, exports it and serves the export with nginx on 127.0.0.1:P2 (a configuration in
 DIR, unprivileged). With a signing key both serve the release's record signed with it.
-Both are waited for. A stale pair from an earlier run is stopped first.
+With --previous and --rollout the release is offered to that share of installations, and
+the others are offered EXE given as --previous. Both are waited for. A stale pair from an
+earlier run is stopped first.
 """
 
 import argparse
@@ -22,6 +24,7 @@ import urllib.request
 
 NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
 NAME = "Tanvik体验版.exe"
+PREVIOUS_NAME = "Tanvik体验版-previous.exe"
 
 
 def answers(port):
@@ -71,8 +74,14 @@ def start(args):
         f.write(f"program = {NAME}\nmanual_page = http://127.0.0.1/manual.html\n")
         if args.signing_key:
             f.write(f"signing_key = {os.path.abspath(args.signing_key)}\n")
-    shutil.copyfile(args.program, os.path.join(release, NAME + ".part"))
-    os.rename(os.path.join(release, NAME + ".part"), os.path.join(release, NAME))
+        if args.previous:
+            f.write(f"previous = {PREVIOUS_NAME}\nrollout = {args.rollout}\n")
+    published = [(args.program, NAME)]
+    if args.previous:
+        published.append((args.previous, PREVIOUS_NAME))
+    for source, name in published:
+        shutil.copyfile(source, os.path.join(release, name + ".part"))
+        os.rename(os.path.join(release, name + ".part"), os.path.join(release, name))
 
     with open(os.path.join(state, "update-server.log"), "wb") as log:
         server = subprocess.Popen(
@@ -113,6 +122,8 @@ def main():
     parser.add_argument("--server-port", type=int)
     parser.add_argument("--nginx-port", type=int)
     parser.add_argument("--signing-key")
+    parser.add_argument("--previous")
+    parser.add_argument("--rollout", default="100%")
     args = parser.parse_args()
     if args.command == "start":
         start(args)

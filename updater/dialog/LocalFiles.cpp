@@ -7,11 +7,13 @@
 #include "CodePage.h"
 #include "ModulePath.h"
 
+std::wstring FolderOf(const std::wstring& path) {
+    const size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
 std::wstring GetModuleDir(const std::wstring& suffix) {
-    const std::wstring program = ModuleFileName();
-    const size_t slash = program.rfind(L'\\');
-    const std::wstring folder = slash == std::wstring::npos ? L"" : program.substr(0, slash);
-    return folder + suffix;
+    return FolderOf(ModuleFileName()) + suffix;
 }
 
 std::wstring ProductFile(const char* name) {

@@ -10,6 +10,9 @@
 // starts with a backslash: GetModuleDir(L"\\Tanvik体验版.exe").
 std::wstring GetModuleDir(const std::wstring& suffix);
 
+// The folder of a full path, without its last backslash; "" when it names none.
+std::wstring FolderOf(const std::wstring& path);
+
 // A file of the main product beside the updater, named in GBK: ProductFile(kTrialProgram).
 std::wstring ProductFile(const char* name);
 

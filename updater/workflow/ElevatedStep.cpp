@@ -3,12 +3,9 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-namespace {
+#include "LocalFiles.h"
 
-std::wstring FolderOf(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
+namespace {
 
 // The shell may hand the request to extensions that need COM on the calling thread.
 class ComApartment {

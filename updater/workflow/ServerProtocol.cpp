@@ -80,10 +80,12 @@ UpdateRecord CutUpdateRecord(const GbkString& reply) {
     return {reply.Mid(first + 1, second - first - 1), reply.Mid(second + 1, third - second - 1)};
 }
 
-void FetchText(const GbkString& url, GbkString& reply, const StopCheck& stopRequested) {
+void FetchText(const GbkString& url, GbkString& reply, const StopCheck& stopRequested,
+               const std::wstring& headers) {
     reply.Empty();
     HttpGetOptions options;
     options.agent = ProgramName();
+    options.headers = headers;
     options.flags = INTERNET_FLAG_TRANSFER_ASCII;
     // Without it WinINet may answer from its cache instead of asking the server again.
     options.resetCacheSession = true;

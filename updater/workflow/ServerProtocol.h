@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "GbkString.h"
@@ -29,5 +30,7 @@ bool IsWebAddress(const GbkString& text);
 
 // Requests url and leaves the reply in reply: the body's lines joined for status 200, the
 // failure word for anything else (another status, no connection, a broken or short body, a
-// server silent for a minute, or a stop).
-void FetchText(const GbkString& url, GbkString& reply, const StopCheck& stopRequested = {});
+// server silent for a minute, or a stop). headers are sent besides WinINet's own: lines joined
+// by CR LF, such as InstallIdHeader's.
+void FetchText(const GbkString& url, GbkString& reply, const StopCheck& stopRequested = {},
+               const std::wstring& headers = {});

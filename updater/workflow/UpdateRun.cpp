@@ -1,6 +1,7 @@
 #include "UpdateRun.h"
 
 #include "DownloadFile.h"
+#include "InstallId.h"
 #include "KillProcess.h"
 #include "RunLines.h"
 #include "LocalFiles.h"
@@ -15,9 +16,10 @@
 namespace {
 
 // The offer as the record gives it. With a release key compiled in, only a record that the
-// key's owner signed counts, and its file must be the one the record names.
+// key's owner signed counts, and its file must be the one the record names. An empty reply
+// offers nothing (an installation outside a rollout with no earlier release to offer).
 bool ReadOffer(const GbkString& reply, const GbkString& releaseKey, Offer& offer) {
-    if (releaseKey.IsEmpty()) {
+    if (releaseKey.IsEmpty() || reply.IsEmpty()) {
         offer.record = CutUpdateRecord(reply);
         return true;
     }
@@ -83,7 +85,9 @@ int RunStages(const RunSettings& settings, RunControl& control, RunReport& repor
     report.Log("* 连接更新列表成功…");
     report.Stage(1);
 
-    FetchText(settings.updateUrl, reply, control.Stopper());
+    // Only this request carries the installation's id, for a release offered to a share first.
+    FetchText(settings.updateUrl, reply, control.Stopper(),
+              InstallIdHeader(InstallationId(FolderOf(settings.mainProgram))));
     if (control.StopRequested()) return 3;
     if (reply == kFailureWord) {
         report.Log("* 获取远程列表失败,请检查您的网络!");

@@ -5,6 +5,7 @@
 
 #include <array>
 
+#include "LocalFiles.h"
 #include "RecordText.h"
 #include "Sha256.h"
 
@@ -19,11 +20,6 @@ std::wstring LocalAppData() {
         folder = path;
     CoTaskMemFree(path);
     return folder;
-}
-
-std::wstring FolderOf(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
 std::wstring Lowercase(const std::wstring& text) {
