@@ -8,6 +8,7 @@ self="bash $(realpath "${BASH_SOURCE[0]}")"
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools cmake ninja-build googletest wine wine32:i386 wine64
           xvfb x11-apps xauth fonts-wqy-microhei fonts-wine imagemagick locales python3
           g++ pkg-config libgtest-dev libevent-dev liblief-dev libssl-dev openssl nginx-light wrk curl prometheus-cpp-dev libjemalloc-dev
+          bsdiff libbz2-dev zlib1g-dev libz-mingw-w64-dev
           x11-utils)
 
 missing=()

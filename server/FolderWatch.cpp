@@ -123,8 +123,9 @@ void FolderWatch::Finish() {
         const std::string audience = job->release->Audience();
         m_report("now serving " + job->release->version + (audience.empty() ? "" : " ") + audience +
                  " at " + job->release->DownloadPath() + " (" + std::to_string(job->release->size) +
-                 " bytes, checked in " + std::to_string(took.count()) +
-                 " ms); the release before stays available for a while");
+                 " bytes, checked in " + std::to_string(took.count()) + " ms" +
+                 (job->release->patchNote.empty() ? "" : "; " + job->release->patchNote) +
+                 "); the release before stays available for a while");
         if (published) published(*job->release, took);
         m_catalog.Publish(job->release);
     }

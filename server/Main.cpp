@@ -10,6 +10,7 @@
 //                        [--signed-records FILE] [--store DIR] RELEASE_DIR OUT_DIR
 //   update-server version PROGRAM        prints a program's file version
 //   update-server keygen DIR             writes DIR/release-key.pem, prints the public key
+//   update-server patch OLD NEW OUT      writes the delta patch from program OLD to NEW
 //
 // A signing key given here signs every record, before any signing_key of release.ini. Signed
 // records are kept in RELEASE_DIR/signed-records.txt, or in the --signed-records file (give
@@ -22,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "PatchMaker.h"
 #include "PeVersion.h"
 #include "ReleaseKey.h"
 #include "Store.h"
@@ -44,7 +46,8 @@ constexpr char kUsage[] =
     "       update-server export [--public-url URL] [--listen NGINX_LISTEN] [--signing-key PEM]\n"
     "                            [--signed-records FILE] [--store DIR] RELEASE_DIR OUT_DIR\n"
     "       update-server version PROGRAM\n"
-    "       update-server keygen DIR\n";
+    "       update-server keygen DIR\n"
+    "       update-server patch OLD NEW OUT\n";
 
 constexpr char kKeyFileName[] = "release-key.pem";
 
@@ -191,6 +194,8 @@ int Serve(const CommandLine& line) {
         std::fprintf(stderr, "update-server: serving %s (%s, %llu bytes) %s\n",
                      first->version.c_str(), first->programName.c_str(),
                      static_cast<unsigned long long>(first->size), first->Audience().c_str());
+        if (!first->patchNote.empty())
+            std::fprintf(stderr, "update-server: %s\n", first->patchNote.c_str());
         first.reset();
         std::fprintf(stderr, "update-server: download addresses start with %s\n",
                      server.PublicBase().c_str());
@@ -242,6 +247,8 @@ int Export(const CommandLine& line) {
     const ReleasePtr release = folder.Check(error);
     if (!release) return Fail("cannot export " + line.operands[0] + ": " + error);
     if (!ExportRelease(*release, out, options, error)) return Fail(error);
+    if (!release->patchNote.empty())
+        std::fprintf(stderr, "update-server: %s\n", release->patchNote.c_str());
     std::printf("exported %s to %s\n", release->version.c_str(), fs::absolute(out).c_str());
     return 0;
 }
@@ -268,16 +275,32 @@ int PrintVersion(const CommandLine& line) {
     return 0;
 }
 
+int WritePatchFile(const CommandLine& line) {
+    if (line.operands.size() != 3 || !line.options.empty())
+        return Fail(std::string("OLD, NEW and OUT expected\n") + kUsage);
+    std::string error;
+    if (!MakePatch(line.operands[0], line.operands[1], line.operands[2], error)) return Fail(error);
+    const auto patchSize = fs::file_size(line.operands[2]);
+    const auto newSize = fs::file_size(line.operands[1]);
+    std::printf("%s: %llu bytes, %.1f %% of %s (%llu bytes)\n", line.operands[2].c_str(),
+                static_cast<unsigned long long>(patchSize),
+                newSize == 0 ? 0.0 : 100.0 * double(patchSize) / double(newSize),
+                line.operands[1].c_str(), static_cast<unsigned long long>(newSize));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
-    const bool named = command == "export" || command == "version" || command == "keygen";
+    const bool named =
+        command == "export" || command == "version" || command == "keygen" || command == "patch";
     CommandLine line;
     if (!Split(argc, argv, named ? 2 : 1, line))
         return Fail(std::string("option without value\n") + kUsage);
     if (command == "export") return Export(line);
     if (command == "version") return PrintVersion(line);
     if (command == "keygen") return MakeKey(line);
+    if (command == "patch") return WritePatchFile(line);
     return Serve(line);
 }

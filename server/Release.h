@@ -14,6 +14,18 @@
 
 namespace vendor {
 
+// A patch that turns an older program into the release's, made from the checked copies when
+// the release is published. The older program's digest names it (see Release::PatchPath), its
+// own digest its ETag.
+struct Patch {
+    std::string fromSha256;                   // the older program's SHA-256, lowercase hex
+    std::shared_ptr<const ProgramFile> file;  // the patch, a file of the store, open
+    std::uint64_t size = 0;
+    std::time_t modified = 0;  // the later of the two programs' times: the same at every making
+    std::string sha256;        // of the patch
+    std::string etag;
+};
+
 struct Release {
     std::string version;                      // "2.0.1.5"
     std::string programName;                  // file name, as published (UTF-8)
@@ -35,6 +47,10 @@ struct Release {
     // others are offered: an older release of the folder (release.ini's previous), or nothing.
     unsigned rollout = kWholeRollout;
     std::shared_ptr<const Release> previous;
+    // The patch from the previous release's program, if one was made and is small enough; what
+    // became of it, for the operator: "patch from 2.0.1.5: 2345 bytes" or why there is none.
+    std::shared_ptr<const Patch> patch;
+    std::string patchNote;
     // The update-list record, "#2.0.1.5#http://.../download/...#", signed when a key is set.
     std::string record;
 
@@ -43,6 +59,11 @@ struct Release {
     std::string DownloadPath() const;
     // The same, decoded, as a request names it.
     std::string DecodedPath() const;
+    // Where the patch from the program with this SHA-256 lies: the download's folder and
+    // "from/<sha256>" ("download/2.0.1.5/from/3f2a..."). Updaters derive it from the record's
+    // address the same way. Decoded and encoded alike: all of it is ASCII without reserved
+    // characters.
+    std::string PatchPath(const std::string& fromSha256) const;
     // Whom it is offered to, for the operator: "" for everybody, else "to 5% of installations,
     // 2.0.1.5 to the others".
     std::string Audience() const;

@@ -29,13 +29,28 @@ ReleasePtr AtPath(const ReleasePtr& release, const std::string& path) {
     return nullptr;
 }
 
+// The release, if its patch lies at this path.
+ReleasePtr WithPatchAt(const ReleasePtr& release, const std::string& path) {
+    if (!release || !release->patch) return nullptr;
+    return release->PatchPath(release->patch->fromSha256) == path ? release : nullptr;
+}
+
 }  // namespace
 
-ReleasePtr ReleaseCatalog::Find(const std::string& path, Clock::time_point now) const {
-    if (ReleasePtr found = AtPath(m_current, path)) return found;
+template <typename At>
+ReleasePtr ReleaseCatalog::Search(At at, Clock::time_point now) const {
+    if (ReleasePtr found = at(m_current)) return found;
     for (auto old = m_retired.rbegin(); old != m_retired.rend(); ++old)
-        if (ReleasePtr found = AtPath(old->release, path); found && old->until > now) return found;
+        if (ReleasePtr found = at(old->release); found && old->until > now) return found;
     return nullptr;
+}
+
+ReleasePtr ReleaseCatalog::Find(const std::string& path, Clock::time_point now) const {
+    return Search([&path](const ReleasePtr& release) { return AtPath(release, path); }, now);
+}
+
+ReleasePtr ReleaseCatalog::FindPatch(const std::string& path, Clock::time_point now) const {
+    return Search([&path](const ReleasePtr& release) { return WithPatchAt(release, path); }, now);
 }
 
 std::vector<ReleasePtr> ReleaseCatalog::Known() const {

@@ -24,12 +24,19 @@ public:
     // The current or a kept release at this download path (decoded, as Release::DecodedPath
     // gives it), or nullptr.
     ReleasePtr Find(const std::string& path, Clock::time_point now = Clock::now()) const;
+    // The current or a kept release whose patch lies at this path (decoded, as
+    // Release::PatchPath gives it), or nullptr.
+    ReleasePtr FindPatch(const std::string& path, Clock::time_point now = Clock::now()) const;
     // The current release and the kept ones, and those offered beside them.
     std::vector<ReleasePtr> Known() const;
     // Forgets releases kept longer than keepPrevious; their copies go with the last download.
     void DropExpired(Clock::time_point now = Clock::now());
 
 private:
+    // The first of the current and the kept releases for which `at` gives one.
+    template <typename At>
+    ReleasePtr Search(At at, Clock::time_point now) const;
+
     struct Retired {
         ReleasePtr release;
         Clock::time_point until;

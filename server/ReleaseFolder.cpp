@@ -16,8 +16,10 @@
 
 #include "PeVersion.h"
 #include "ReleaseKey.h"
+#include "ReleasePatch.h"
 #include "Sha256.h"
 #include "ReleaseSettings.h"
+#include "Routes.h"
 #include "SignedRecords.h"
 #include "Url.h"
 
@@ -81,6 +83,11 @@ std::string Release::DownloadPath() const {
 
 std::string Release::DecodedPath() const {
     return "download/" + version + "/" + (addressTag.empty() ? "" : addressTag + "/") + programName;
+}
+
+std::string Release::PatchPath(const std::string& fromSha256) const {
+    const std::string download = DecodedPath();
+    return download.substr(0, download.rfind('/') + 1) + "from/" + fromSha256;
 }
 
 std::string Release::Audience() const {
@@ -229,6 +236,38 @@ bool ReleaseFolder::ChooseAddress(Release& release, std::string& error) {
     return false;
 }
 
+// The patch from the previous program, the one already made for these two programs if there is
+// one (bsdiff takes many times the program's size in memory). Its address is the one updaters
+// derive from the download's; bytes it has not held before are not offered there.
+void ReleaseFolder::TakePatch(Release& release, const Release& previous,
+                              const std::vector<ReleasePtr>& known) {
+    for (const ReleasePtr& old : known) {
+        if (old->patch && old->sha256 == release.sha256 &&
+            old->patch->fromSha256 == previous.sha256) {
+            release.patch = old->patch;
+            release.patchNote = old->patchNote;
+            return;
+        }
+    }
+    std::string why;
+    // A stop at once ends bsdiff too.
+    PatchLimits limits;
+    limits.stop = &m_abandoned;
+    auto patch = MakeReleasePatch(previous, release, m_store / std::to_string(++m_copies), limits,
+                                  m_remover, why);
+    // The book names addresses below the download folder, as ChooseAddress does.
+    const std::string address =
+        release.PatchPath(previous.sha256).substr(kDownloadPrefix.size() - 1);
+    if (patch && !m_addresses.Claim(address, patch->etag)) {
+        why = "its address holds other bytes, or cannot be recorded in the store";
+        patch.reset();
+    }
+    release.patchNote =
+        patch ? "patch from " + previous.version + ": " + std::to_string(patch->size) + " bytes"
+              : "no patch from " + previous.version + ": " + why;
+    release.patch = std::move(patch);
+}
+
 // A program of the folder, checked, offered under `name` (the program's name, whichever file
 // holds it: an updater knows the program by that name).
 std::shared_ptr<Release> ReleaseFolder::TakeRelease(const std::string& file,
@@ -288,6 +327,7 @@ ReleasePtr ReleaseFolder::Read(std::string& error, const std::vector<ReleasePtr>
     release->paused = settings.paused;
     release->rollout = settings.rollout;
     if (!ReadWholeFile(m_folder / settings.notes, release->notesHtml)) release->notesHtml.clear();
+    if (previous && !m_abandoned) TakePatch(*release, *previous, known);
     if (m_abandoned) {
         error = "the check was abandoned";
         return nullptr;

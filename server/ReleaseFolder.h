@@ -77,6 +77,7 @@ private:
                      const std::vector<ReleasePtr>& known, std::string& error);
     bool CopyProgram(const std::filesystem::path& from, Release& release, std::string& error) const;
     bool ChooseAddress(Release& release, std::string& error);
+    void TakePatch(Release& release, const Release& previous, const std::vector<ReleasePtr>& known);
     std::string Address(const Release& release) const;
     bool MakeRecords(Release& release, Release* previous, const std::string& settingsKey,
                      std::string& error) const;

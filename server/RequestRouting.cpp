@@ -129,7 +129,14 @@ void UpdateServer::Handle(evhttp_request* request) {
             return SendText(request, replies.notesPage, kPageType);
         case Route::Download:
             if (ReleasePtr release = m_catalog.Find(path.substr(1)))
-                return SendProgram(request, *release);
+                return SendProgram(request, *release->file, release->etag, release->modified,
+                                   release->version);
+            break;
+        case Route::Patch:
+            if (ReleasePtr release = m_catalog.FindPatch(path.substr(1))) {
+                const Patch& patch = *release->patch;
+                return SendProgram(request, *patch.file, patch.etag, patch.modified, {});
+            }
             break;
         case Route::Other:
             break;

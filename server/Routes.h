@@ -7,7 +7,7 @@
 
 namespace vendor {
 
-enum class Route { Check, UpdateList, Notes, Download, Other };
+enum class Route { Check, UpdateList, Notes, Download, Patch, Other };
 
 struct Page {
     Route route;
@@ -21,12 +21,16 @@ inline constexpr Page kPages[] = {
     {Route::Notes, "/freeUpdate/log.asp", "log.asp"},
 };
 inline constexpr std::string_view kDownloadPrefix = "/download/";
+// A patch lies beside the download it leads to, named by the SHA-256 of the program it starts
+// from: "/download/2.0.1.5/from/<64 lowercase hex>".
+inline constexpr std::string_view kPatchFolder = "/from/";
 
-// The route of a decoded path ("/download/2.0.1.5/x.exe": Download, whether or not it exists).
+// The route of a decoded path ("/download/2.0.1.5/x.exe": Download, ".../from/<hex>": Patch,
+// whether or not it exists).
 Route RouteOf(std::string_view path);
 // The decoded path of a page's route; empty for the others.
 std::string_view PathOf(Route route);
-// The metrics' label of a route: a page's name, "download" or "other".
+// The metrics' label of a route: a page's name, "download", "patch" or "other".
 std::string_view RouteName(Route route);
 
 }  // namespace vendor

@@ -170,19 +170,32 @@ std::string NginxServerBlock(const fs::path& siteRoot, const std::string& listen
 
 namespace {
 
-// Already there: the address book gave this address to these very bytes, and the file left as
-// it is keeps nginx's ETag (its time and size) for the parts updaters hold.
-bool PlaceProgram(const Release& release, const fs::path& site, std::string& error) {
-    const fs::path placed = site / release.DecodedPath();  // under its own address, if it has one
+// The checked copy `copy` moved to `path` (decoded) of the site. Already there: the address book
+// gave this address to these very bytes, and the file left as it is keeps nginx's ETag (its
+// time and size) for the parts updaters hold.
+bool PlaceCopy(const fs::path& copy, const std::string& path, const fs::path& site,
+               std::string& error) {
+    const fs::path placed = site / path;
     std::error_code failure;
     fs::create_directories(placed.parent_path(), failure);
-    if (!failure && !fs::exists(placed, failure)) fs::rename(release.program, placed, failure);
+    if (!failure && !fs::exists(placed, failure)) fs::rename(copy, placed, failure);
     if (failure) {
-        error = "cannot place the program in " + placed.parent_path().string() + ": " +
-                failure.message();
+        error = "cannot place " + placed.filename().string() + " in " +
+                placed.parent_path().string() + ": " + failure.message();
         return false;
     }
     return true;
+}
+
+// Under its own address, if it has one.
+bool PlaceProgram(const Release& release, const fs::path& site, std::string& error) {
+    return PlaceCopy(release.program, release.DecodedPath(), site, error);
+}
+
+// At the address updaters derive from the program's, where one was made.
+bool PlacePatch(const Release& release, const fs::path& site, std::string& error) {
+    return !release.patch || PlaceCopy(release.patch->file->Path(),
+                                       release.PatchPath(release.patch->fromSha256), site, error);
 }
 
 }  // namespace
@@ -201,7 +214,8 @@ bool ExportRelease(const Release& release, const fs::path& out, const ExportOpti
         return false;
     }
     if (!PlaceProgram(release, site, error) ||
-        (release.previous && !PlaceProgram(*release.previous, site, error)))
+        (release.previous && !PlaceProgram(*release.previous, site, error)) ||
+        !PlacePatch(release, site, error))
         return false;
     const Replies texts = MakeReplies(release, options.publicBase);
     // At 0 % nobody is in: the one record served is the one for the others.

@@ -5,6 +5,8 @@
 //   OUT_DIR/site/freeUpdate/update.asp-Auto, -Hand      update.asp?action=Auto, =Hand
 //   OUT_DIR/site/freeUpdate/update.asp-Auto-out         =Auto outside the rollout
 //   OUT_DIR/site/download/<version>/<program>           the program, beside earlier exports'
+//   OUT_DIR/site/download/<version>/from/<sha256>       the patch from the previous program,
+//                                                       if one was made
 //   OUT_DIR/nginx-server.conf                           the server block (and, while a
 //                                                       rollout is under way, its
 //                                                       split_clients and map blocks)
@@ -35,8 +37,9 @@ struct ExportOptions {
 void KeepExportAddresses(ReleaseFolder& folder, const std::filesystem::path& out,
                          const std::filesystem::path& serverStore);
 
-// False with `error` set. `release` has been checked (with KeepExportAddresses); its copy, and
-// the previous release's, are moved into the site, unless their addresses hold them already.
+// False with `error` set. `release` has been checked (with KeepExportAddresses); its copy, the
+// previous release's and the patch, are moved into the site, unless their addresses hold them
+// already.
 bool ExportRelease(const Release& release, const std::filesystem::path& out,
                    const ExportOptions& options, std::string& error);
 

@@ -89,8 +89,11 @@ private:
     void Record(evhttp_request* request, const ScannedHead& head, const std::string& peer,
                 int status, unsigned long long bytes, bool whole, const std::string& version);
 
-    // The program's reply (ProgramReply.cpp).
-    void SendProgram(evhttp_request* request, const Release& release);
+    // The reply of a program or a patch (ProgramReply.cpp): bytes of a checked copy.
+    // `version` counts a program's download in the metrics; a patch's (empty) is counted by
+    // its route only.
+    void SendProgram(evhttp_request* request, const ProgramFile& file, const std::string& etag,
+                     std::time_t modified, const std::string& version);
 
     ServerOptions m_options;
     ReleaseCatalog& m_catalog;

@@ -14,6 +14,7 @@
 
 #include "MurmurHash2.h"
 #include "ServerProcess.h"
+#include "Sha256.h"
 #include "StaticExport.h"
 
 using namespace testing_vendor;
@@ -84,10 +85,11 @@ int Export(const fs::path& release, const fs::path& out, const std::string& opti
 
 }  // namespace
 
+// With a previous release, and so the patch from it.
 TEST(Export, NginxServingTheExportAnswersLikeTheServer) {
     TempFolder place;
     const fs::path release = place.Path() / "release", out = place.Path() / "export";
-    WriteRelease(release, Fixture("v2_0_1_5.exe"));
+    WriteRollout(release, "");
     // Signed: the record is signed once, kept outside the release folder (which a server may
     // only read), and both answer with it.
     const fs::path records = place.Path() / "signed-records.txt";
@@ -105,7 +107,9 @@ TEST(Export, NginxServingTheExportAnswersLikeTheServer) {
                           release.string()});
     ASSERT_TRUE(server.WaitUntilListening());
 
-    const std::string program = "/download/2.0.1.5/Tanvik%E4%BD%93%E9%AA%8C%E7%89%88.exe";
+    const std::string program = "/download/2.0.2.0/Tanvik%E4%BD%93%E9%AA%8C%E7%89%88.exe";
+    const std::string patch =
+        "/download/2.0.2.0/from/" + vendor::FileSha256(release / "previous.exe");
     const struct {
         std::string target, headers;
         const char* method;
@@ -119,6 +123,9 @@ TEST(Export, NginxServingTheExportAnswersLikeTheServer) {
         {program, "", "HEAD", 200},
         {program, "Range: bytes=10-99\r\n", "GET", 206},
         {program, "Range: bytes=99999999-\r\n", "GET", 416},
+        {patch, "", "GET", 200},
+        {patch, "Range: bytes=10-\r\n", "GET", 206},
+        {"/download/2.0.2.0/from/" + std::string(64, '0'), "", "GET", 404},
         {"/freeUpdate/update.asp?action=Other", "", "GET", 400},
         {"/freeUpdate/update.asp-Auto", "", "GET", 404},
         {"/download/2.0.1.5/%2e%2e/%2e%2e/release/release.ini", "", "GET", 400},
@@ -144,6 +151,10 @@ TEST(Export, NginxServingTheExportAnswersLikeTheServer) {
     EXPECT_FALSE(fs::exists(release / "signed-records.txt"));
     EXPECT_NE(ReadBytes(records).find(Get(port, "/freeUpdate/update.asp?action=Auto").body),
               std::string::npos);
+    EXPECT_NE(
+        ReadBytes(out / "addresses.txt")
+            .find(Get(server.Port(), patch, "", "HEAD").Header("ETag") + "\t" + patch.substr(10)),
+        std::string::npos);
     const std::string block = ReadBytes(out / "nginx-server.conf");
     EXPECT_NE(block.find("gzip off"), std::string::npos);
 }
