@@ -7,6 +7,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,6 +16,8 @@
 
 #include "InstallId.h"
 #include "MountedFolder.h"
+#include "RecordText.h"
+#include "Sha256.h"
 #include "StagedFile.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
@@ -36,6 +40,8 @@ const wchar_t kStopped[] = L"* 用户执行了停止更新操作…!";
 const wchar_t kSucceeded[] = L"* 自动更新成功,正在启动主程序…!";
 const wchar_t kResumed[] = L"* 正在继续上次未完成的下载…";
 const wchar_t kAskingRights[] = L"* 正在请求管理员权限以安装新版本…";
+const wchar_t kPatchBegun[] = L"* 正在下载增量更新…";
+const wchar_t kPatchFailed[] = L"* 增量更新未能使用,正在下载完整更新…";
 const wchar_t kStepCannotWrite[] = L"* 安装新版本失败(错误 25),已保留当前版本!";
 const std::string kCheck = "/freeUpdate/isweb.asp";
 const std::string kList = "/freeUpdate/update.asp?action=Auto";
@@ -496,6 +502,70 @@ TEST_F(UpdateRun, APerMachineUpdateIsInstalledByTheStep) {
     InstallPerMachineOnceWritable();
 }
 
+// Where the server has a patch for the installed program (made by update-server from 1.0.0.1
+// to 1.0.0.2), only the patch is downloaded. Any doubt about it and the whole file is
+// downloaded and installed as before, and the check is not said to have failed.
+TEST_F(UpdateRun, APatchIsUsedWhereItWorksAndTheWholeFileOtherwise) {
+    std::string good;
+    ASSERT_TRUE(ReadFileBytes(RunningProgramFolder() + L"\\patches\\edition.qvpatch", good));
+    Sha256 hash;
+    std::array<uint8_t, 32> digest{};
+    ASSERT_TRUE(hash.Add(m_oldBytes.data(), static_cast<ULONG>(m_oldBytes.size())) &&
+                hash.Finish(digest));
+    const std::string address = "/from/" + ToHex(std::string(digest.begin(), digest.end()));
+    const auto changed = [&good](size_t at, char by) {
+        std::string patch = good;
+        patch[at] = static_cast<char>(patch[at] ^ by);
+        return patch;
+    };
+    // The first block one byte longer, the second one shorter: the lengths still add up.
+    const auto shifted = [&good] {
+        std::string patch = good;
+        constexpr size_t kControlLength = 8 + 32 + 8 + 32;
+        for (const auto& [at, by] :
+             {std::pair{kControlLength, 1}, std::pair{kControlLength + 8, -1}}) {
+            uint64_t length = 0;
+            std::memcpy(&length, patch.data() + at, sizeof(length));
+            length += static_cast<uint64_t>(by);
+            std::memcpy(patch.data() + at, &length, sizeof(length));
+        }
+        return patch;
+    };
+    struct Case {
+        const char* name;
+        std::string patch;
+        bool used;
+    };
+    const Case cases[] = {
+        {"a good patch", good, true},
+        {"a corrupt block", changed(good.size() - 40, 0x5a), false},
+        {"a cut patch", good.substr(0, good.size() - 16), false},
+        {"blocks that lie about their lengths", shifted(), false},
+        {"made for another program", changed(8, 0x01), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OfferNewVersion({.body = m_newBytes});
+        m_server.Script(address, {.headers = {{"ETag", "\"p1\""}}, .body = c.patch});
+        m_server.ClearRequests();
+        ASSERT_TRUE(Start(L"AutoUpdate"));
+        ASSERT_TRUE(Watch([] { return false; }, 60000)) << "the updater did not finish";
+        std::vector<std::wstring> expected{kConnecting, kConnected, kAnalysed, kDownloading,
+                                           kPatchBegun};
+        if (!c.used) expected.push_back(kPatchFailed);
+        std::vector<std::wstring> lines = Lines(m_log);
+        if (lines.size() == expected.size() + 1) expected.push_back(kSucceeded);
+        EXPECT_EQ(lines, expected);
+        EXPECT_EQ(DownloadRequests(), c.used ? 0 : 1);
+        std::string now;
+        ASSERT_TRUE(ReadFileBytes(m_installed, now));
+        EXPECT_TRUE(now == m_newBytes) << "the new version is not in place";
+        EXPECT_FALSE(FileExists(StagedFile::TemporaryPath(StagedFile::PatchTarget(m_installed))));
+        ASSERT_TRUE(WriteFileBytes(m_installed, m_oldBytes));
+        ASSERT_TRUE(StartTrial());
+    }
+}
+
 // A download stopped half-way keeps its part; the next run of the same offer asks only for
 // the rest and says so. A run that finds nothing newer drops what is left of a part.
 TEST_F(UpdateRun, AStoppedDownloadGoesOnInTheNextRun) {
@@ -675,19 +745,22 @@ protected:
 // A release of 1.0.0.3 rolled out to half of the installations by update-server (the
 // rollout_sites fixture), the others offered 1.0.0.2. Each installation's id is placed in the
 // registry as a deployment tool would; the server decides: the first is in for 1.0.0.3 (its
-// hash with the version falls below the half), the second out.
+// hash with the version falls below the half), the second out. The server makes a patch from
+// the earlier release: an installation of 1.0.0.2 downloads only that.
 TEST_F(RolloutUpdateRun, InAndOutOfARolloutEachInstallationGetsItsRelease) {
     struct Case {
         const wchar_t* folder;
         const wchar_t* id;
         const wchar_t* before;
         const wchar_t* installed;
+        bool patched;
     };
     const wchar_t* in = L"476be479a33482dca6183d3647d2b0bc";
     const wchar_t* out = L"df266d010e8e7658c1a1694b78b91856";
     const Case cases[] = {
-        {L"在内 安装", in, L"edition_trial_1_0_0_1.exe", L"edition_trial_1_0_0_3.exe"},
-        {L"在外 安装", out, L"edition_trial_1_0_0_1.exe", L"edition_trial_1_0_0_2.exe"},
+        {L"在内 安装", in, L"edition_trial_1_0_0_1.exe", L"edition_trial_1_0_0_3.exe", false},
+        {L"在外 安装", out, L"edition_trial_1_0_0_1.exe", L"edition_trial_1_0_0_2.exe", false},
+        {L"增量 安装", in, L"edition_trial_1_0_0_2.exe", L"edition_trial_1_0_0_3.exe", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.folder);
@@ -703,6 +776,9 @@ TEST_F(RolloutUpdateRun, InAndOutOfARolloutEachInstallationGetsItsRelease) {
         ASSERT_TRUE(ReadFileBytes(m_installed, now));
         ASSERT_TRUE(ReadFileBytes(Fixture(c.installed), offered));
         EXPECT_TRUE(now == offered) << "another release was installed";
+        const std::vector<std::wstring> lines = Lines(m_log);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), kPatchBegun), c.patched ? 1 : 0);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), kPatchFailed), 0);
         RegDeleteKeyValueW(HKEY_CURRENT_USER, kInstallIdsKey, name.c_str());
         m_updater->Kill();
         m_trial->Kill();

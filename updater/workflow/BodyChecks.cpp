@@ -2,7 +2,8 @@
 
 #include <array>
 
-BodyChecks::BodyChecks(const std::optional<ExpectedFile>& expected) : m_expected(expected) {
+BodyChecks::BodyChecks(const std::optional<ExpectedFile>& expected, bool program)
+    : m_expected(expected), m_program(program) {
     Restart();
 }
 
@@ -13,8 +14,10 @@ void BodyChecks::Restart() {
 
 bool BodyChecks::Add(const char* data, size_t size) {
     // Every Windows program starts with "MZ"; an error page or a portal's HTML does not.
-    m_image.Add(data, size);
-    if (!m_image.LooksLikeProgram()) return false;
+    if (m_program) {
+        m_image.Add(data, size);
+        if (!m_image.LooksLikeProgram()) return false;
+    }
     if (m_digest && !m_digest->Add(data, static_cast<ULONG>(size))) return Reject();
     return true;
 }
@@ -22,9 +25,14 @@ bool BodyChecks::Add(const char* data, size_t size) {
 // The program's own headers must not say that it goes on. Without a length or a signed size
 // nothing else tells a cut body from a whole one: there they must prove it whole.
 bool BodyChecks::Whole(uint64_t received, bool announced) {
-    if (received < 2 || !m_image.LooksLikeProgram()) return false;
-    if (!m_image.ProvenWhole(received) && (m_image.HeadersKnown() || !(announced || m_expected)))
-        return false;
+    if (!m_program) {
+        if (received == 0) return false;
+    } else {
+        if (received < 2 || !m_image.LooksLikeProgram()) return false;
+        if (!m_image.ProvenWhole(received) &&
+            (m_image.HeadersKnown() || !(announced || m_expected)))
+            return false;
+    }
     if (!m_expected) return true;
     std::array<uint8_t, 32> digest{};
     if (received != m_expected->size || !m_digest->Finish(digest) || digest != m_expected->sha256)

@@ -13,8 +13,9 @@
 
 class BodyChecks {
 public:
-    // expected: the signed file, for a signed release. It must outlive the checks.
-    explicit BodyChecks(const std::optional<ExpectedFile>& expected);
+    // expected: the signed file, for a signed release. It must outlive the checks. A body that
+    // is not a program (a patch) is only counted and, when expected, hashed.
+    explicit BodyChecks(const std::optional<ExpectedFile>& expected, bool program = true);
 
     // The body starts again from its first byte.
     void Restart();
@@ -35,6 +36,7 @@ public:
 
 private:
     const std::optional<ExpectedFile>& m_expected;
+    bool m_program;
     ProgramImageProof m_image;
     // Taken as the bytes arrive, not in a second pass; only for a signed release.
     std::optional<BackgroundSha256> m_digest;

@@ -61,8 +61,9 @@ public:
           m_file(file),
           m_part(file, record),
           m_expected(hooks.expected),
-          m_checks(hooks.expected),
-          m_resumedHook(hooks.resumed) {}
+          m_checks(hooks.expected, hooks.program),
+          m_resumedHook(hooks.resumed),
+          m_begunHook(hooks.begun) {}
 
     // A part kept from a run before, already open: the checks and the figures take it in.
     bool TakeKept() {
@@ -89,7 +90,10 @@ public:
         m_hasLength = response.hasLength;
         m_startMs = NowMs();
         m_part.Begin(ResumeValidator(response), response.hasLength ? response.length : 0);
-        return m_file.IsOpen() || m_file.Open();
+        if (!m_file.IsOpen() && !m_file.Open()) return false;
+        if (!m_begun && m_begunHook) m_begunHook();
+        m_begun = true;
+        return true;
     }
 
     bool StartOver() override {
@@ -178,7 +182,9 @@ private:
     const std::optional<ExpectedFile>& m_expected;
     BodyChecks m_checks;
     const std::function<void()>& m_resumedHook;
+    const std::function<void()>& m_begunHook;
     bool m_resumed = false;
+    bool m_begun = false;
     bool m_writeFailed = false;
 };
 
@@ -271,9 +277,15 @@ int DownloadFile(HWND notify, const GbkString& url, const std::wstring& path,
         return -1;
     }
     // From here the download is whole: a Stop no longer cancels it.
-    if (held) return Hold(file, sink.Part(), *held) ? 0 : -1;
+    return FinishDownload(notify, file, sink.Part(), hooks, held);
+}
+
+int FinishDownload(HWND notify, StagedFile& file, PartRecord& part, const DownloadHooks& hooks,
+                   HeldDownload* held) {
+    if (held) return Hold(file, part, *held) ? 0 : -1;
     if (!file.Commit()) return -1;
     if (hooks.replaced) hooks.replaced();
-    sink.Notify(100);
+    // The notice of 100 finishes the update: only now is the new file in place.
+    PostMessageW(notify, WM_DOWNLOAD_PROGRESS, 100, 0);
     return 0;
 }

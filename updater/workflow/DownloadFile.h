@@ -35,6 +35,8 @@ struct DownloadHooks {
     std::function<void()> rejected;        // the body was not the expected file
     GbkString version;                     // the offered version: with the address, names the offer
     std::function<void()> resumed;         // the download goes on from a part in hand
+    std::function<void()> begun;           // the server has begun to send the body
+    bool program = true;                   // the body must be a program (a patch is not)
     RunReport* report = nullptr;           // shown the figures after each chunk
     DownloadTimings timings;
 };
@@ -47,8 +49,17 @@ struct HeldDownload {
     std::array<uint8_t, 32> sha256{};
 };
 
+class StagedFile;
+class PartRecord;
+
 // 0 when the new file is in place (or held) or the download was stopped, -1 on any failure.
 // With held, path only names where the file is written: the whole file stays there as a part
 // and is described in *held, and no notice of 100 is sent.
 int DownloadFile(HWND notify, const GbkString& url, const std::wstring& path,
                  const DownloadHooks& hooks, HeldDownload* held = nullptr);
+
+// Ends a whole, checked new file written in file: puts it in place of its target, says so and
+// sends the notice of 100; or, with held, keeps it with the record that part saves and
+// describes it. 0 when done, -1 on any failure.
+int FinishDownload(HWND notify, StagedFile& file, PartRecord& part, const DownloadHooks& hooks,
+                   HeldDownload* held);

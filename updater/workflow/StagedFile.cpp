@@ -86,9 +86,11 @@ std::wstring StagedFile::RecordPath(const std::wstring& target, int choice) {
 }
 
 void StagedFile::RemoveLeftover(const std::wstring& target) {
-    for (int choice = 0; choice < kTemporaryNames; ++choice) {
-        RemoveIfOurs(RecordPath(target, choice));
-        RemoveIfOurs(TemporaryPath(target, choice));
+    for (const std::wstring& file : {target, PatchTarget(target)}) {
+        for (int choice = 0; choice < kTemporaryNames; ++choice) {
+            RemoveIfOurs(RecordPath(file, choice));
+            RemoveIfOurs(TemporaryPath(file, choice));
+        }
     }
 }
 

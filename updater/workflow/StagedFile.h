@@ -32,8 +32,10 @@ public:
     static std::wstring TemporaryPath(const std::wstring& target, int choice = 0);
     static std::wstring RecordPath(const std::wstring& target, int choice = 0);
     // Removes our parts and records under every temporary name, and what a process killed in
-    // the middle of a replacement may have left.
+    // the middle of a replacement may have left; also those of a patch for target, which is
+    // downloaded as the file PatchTarget(target).
     static void RemoveLeftover(const std::wstring& target);
+    static std::wstring PatchTarget(const std::wstring& target) { return target + L".patch"; }
     // Whether the replacement can be written beside target, proven with the calls it uses: a
     // file is created and renamed there, and goes when it is closed. Asked before anything is
     // ended for the update: nothing stays behind.

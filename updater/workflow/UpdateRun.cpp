@@ -3,6 +3,7 @@
 #include "DownloadFile.h"
 #include "InstallId.h"
 #include "KillProcess.h"
+#include "NewVersionDownload.h"
 #include "RunLines.h"
 #include "LocalFiles.h"
 #include "ReleaseSignature.h"
@@ -64,7 +65,8 @@ void UpdateInPlace(const RunSettings& settings, RunReport& report, const Downloa
                    const Offer& offer) {
     KillProcessByName(settings.mainProgramName.c_str(), settings.mainProgram);
     report.Log(kDownloadingLine);
-    if (DownloadFile(settings.noticeWindow, offer.record.address, settings.mainProgram, hooks) != 0)
+    if (DownloadNewVersion(settings.noticeWindow, offer.record.address, settings.mainProgram,
+                           settings.mainProgram, hooks, nullptr) != 0)
         report.Log(kUpdateFailedLine);
 }
 

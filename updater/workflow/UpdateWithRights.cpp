@@ -2,6 +2,7 @@
 
 #include "DownloadNotice.h"
 #include "ElevatedStep.h"
+#include "NewVersionDownload.h"
 #include "RunLines.h"
 #include "StagedFile.h"
 #include "UserDownloads.h"
@@ -62,7 +63,8 @@ void UpdateWithRights(const RunSettings& settings, RunControl& control, RunRepor
     }
     report.Log(kDownloadingLine);
     HeldDownload held;
-    if (DownloadFile(settings.noticeWindow, offer.record.address, userTarget, hooks, &held) != 0) {
+    if (DownloadNewVersion(settings.noticeWindow, offer.record.address, settings.mainProgram,
+                           userTarget, hooks, &held) != 0) {
         report.Log(kUpdateFailedLine);
         return;
     }
