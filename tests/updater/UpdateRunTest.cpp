@@ -233,6 +233,71 @@ protected:
         EXPECT_FALSE(FileExists(m_installed + L".download"));
     }
 
+    // Where the server has a patch for the installed program (made by update-server from 1.0.0.1
+    // to 1.0.0.2), only the patch is downloaded. Any doubt about it and the whole file is
+    // downloaded and installed as before, and the check is not said to have failed.
+    void PatchOrWholeFile() {
+        std::string good;
+        ASSERT_TRUE(ReadFileBytes(RunningProgramFolder() + L"\\patches\\edition.qvpatch", good));
+        Sha256 hash;
+        std::array<uint8_t, 32> digest{};
+        ASSERT_TRUE(hash.Add(m_oldBytes.data(), static_cast<ULONG>(m_oldBytes.size())) &&
+                    hash.Finish(digest));
+        const std::string address = "/from/" + ToHex(std::string(digest.begin(), digest.end()));
+        const auto changed = [&good](size_t at, char by) {
+            std::string patch = good;
+            patch[at] = static_cast<char>(patch[at] ^ by);
+            return patch;
+        };
+        // The first block one byte longer, the second one shorter: the lengths still add up.
+        const auto shifted = [&good] {
+            std::string patch = good;
+            constexpr size_t kControlLength = 8 + 32 + 8 + 32;
+            for (const auto& [at, by] :
+                 {std::pair{kControlLength, 1}, std::pair{kControlLength + 8, -1}}) {
+                uint64_t length = 0;
+                std::memcpy(&length, patch.data() + at, sizeof(length));
+                length += static_cast<uint64_t>(by);
+                std::memcpy(patch.data() + at, &length, sizeof(length));
+            }
+            return patch;
+        };
+        struct Case {
+            const char* name;
+            std::string patch;
+            bool used;
+        };
+        const Case cases[] = {
+            {"a good patch", good, true},
+            {"a corrupt block", changed(good.size() - 40, 0x5a), false},
+            {"a cut patch", good.substr(0, good.size() - 16), false},
+            {"blocks that lie about their lengths", shifted(), false},
+            {"made for another program", changed(8, 0x01), false},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            OfferNewVersion({.body = m_newBytes});
+            m_server.Script(address, {.headers = {{"ETag", "\"p1\""}}, .body = c.patch});
+            m_server.ClearRequests();
+            ASSERT_TRUE(Start(L"AutoUpdate"));
+            ASSERT_TRUE(Watch([] { return false; }, 60000)) << "the updater did not finish";
+            std::vector<std::wstring> expected{kConnecting, kConnected, kAnalysed, kDownloading,
+                                               kPatchBegun};
+            if (!c.used) expected.push_back(kPatchFailed);
+            std::vector<std::wstring> lines = Lines(m_log);
+            if (lines.size() == expected.size() + 1) expected.push_back(kSucceeded);
+            EXPECT_EQ(lines, expected);
+            EXPECT_EQ(DownloadRequests(), c.used ? 0 : 1);
+            std::string now;
+            ASSERT_TRUE(ReadFileBytes(m_installed, now));
+            EXPECT_TRUE(now == m_newBytes) << "the new version is not in place";
+            EXPECT_FALSE(
+                FileExists(StagedFile::TemporaryPath(StagedFile::PatchTarget(m_installed))));
+            ASSERT_TRUE(WriteFileBytes(m_installed, m_oldBytes));
+            ASSERT_TRUE(StartTrial());
+        }
+    }
+
     TestHttpServer m_server;
     TempDir m_folder{L"更新 测试"};
     std::unique_ptr<MountedFolder> m_mount;  // outlives the programs started from it
@@ -502,68 +567,8 @@ TEST_F(UpdateRun, APerMachineUpdateIsInstalledByTheStep) {
     InstallPerMachineOnceWritable();
 }
 
-// Where the server has a patch for the installed program (made by update-server from 1.0.0.1
-// to 1.0.0.2), only the patch is downloaded. Any doubt about it and the whole file is
-// downloaded and installed as before, and the check is not said to have failed.
 TEST_F(UpdateRun, APatchIsUsedWhereItWorksAndTheWholeFileOtherwise) {
-    std::string good;
-    ASSERT_TRUE(ReadFileBytes(RunningProgramFolder() + L"\\patches\\edition.qvpatch", good));
-    Sha256 hash;
-    std::array<uint8_t, 32> digest{};
-    ASSERT_TRUE(hash.Add(m_oldBytes.data(), static_cast<ULONG>(m_oldBytes.size())) &&
-                hash.Finish(digest));
-    const std::string address = "/from/" + ToHex(std::string(digest.begin(), digest.end()));
-    const auto changed = [&good](size_t at, char by) {
-        std::string patch = good;
-        patch[at] = static_cast<char>(patch[at] ^ by);
-        return patch;
-    };
-    // The first block one byte longer, the second one shorter: the lengths still add up.
-    const auto shifted = [&good] {
-        std::string patch = good;
-        constexpr size_t kControlLength = 8 + 32 + 8 + 32;
-        for (const auto& [at, by] :
-             {std::pair{kControlLength, 1}, std::pair{kControlLength + 8, -1}}) {
-            uint64_t length = 0;
-            std::memcpy(&length, patch.data() + at, sizeof(length));
-            length += static_cast<uint64_t>(by);
-            std::memcpy(patch.data() + at, &length, sizeof(length));
-        }
-        return patch;
-    };
-    struct Case {
-        const char* name;
-        std::string patch;
-        bool used;
-    };
-    const Case cases[] = {
-        {"a good patch", good, true},
-        {"a corrupt block", changed(good.size() - 40, 0x5a), false},
-        {"a cut patch", good.substr(0, good.size() - 16), false},
-        {"blocks that lie about their lengths", shifted(), false},
-        {"made for another program", changed(8, 0x01), false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        OfferNewVersion({.body = m_newBytes});
-        m_server.Script(address, {.headers = {{"ETag", "\"p1\""}}, .body = c.patch});
-        m_server.ClearRequests();
-        ASSERT_TRUE(Start(L"AutoUpdate"));
-        ASSERT_TRUE(Watch([] { return false; }, 60000)) << "the updater did not finish";
-        std::vector<std::wstring> expected{kConnecting, kConnected, kAnalysed, kDownloading,
-                                           kPatchBegun};
-        if (!c.used) expected.push_back(kPatchFailed);
-        std::vector<std::wstring> lines = Lines(m_log);
-        if (lines.size() == expected.size() + 1) expected.push_back(kSucceeded);
-        EXPECT_EQ(lines, expected);
-        EXPECT_EQ(DownloadRequests(), c.used ? 0 : 1);
-        std::string now;
-        ASSERT_TRUE(ReadFileBytes(m_installed, now));
-        EXPECT_TRUE(now == m_newBytes) << "the new version is not in place";
-        EXPECT_FALSE(FileExists(StagedFile::TemporaryPath(StagedFile::PatchTarget(m_installed))));
-        ASSERT_TRUE(WriteFileBytes(m_installed, m_oldBytes));
-        ASSERT_TRUE(StartTrial());
-    }
+    PatchOrWholeFile();
 }
 
 // A download stopped half-way keeps its part; the next run of the same offer asks only for
@@ -783,4 +788,9 @@ TEST_F(RolloutUpdateRun, InAndOutOfARolloutEachInstallationGetsItsRelease) {
         m_updater->Kill();
         m_trial->Kill();
     }
+}
+
+// With the release key the patch must make the signed file.
+TEST_F(SignedUpdateRun, APatchIsUsedWhereItWorksAndTheWholeFileOtherwise) {
+    PatchOrWholeFile();
 }
