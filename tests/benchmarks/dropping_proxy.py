@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """A proxy on 127.0.0.1 that drops every connection after a random 1-8 MiB of its reply.
 
-  dropping_proxy.py LISTEN_PORT UPSTREAM_PORT STATS_FILE
+  dropping_proxy.py LISTEN_PORT UPSTREAM_PORT STATS_FILE [LEAST_BYTES MOST_BYTES]
+
+LEAST_BYTES and MOST_BYTES change that range, for small files.
 
 Each request goes to the upstream server with "Connection: close", so that a connection
 carries one reply; the reply is passed on until its budget is spent, then both connections
@@ -45,8 +47,8 @@ def with_close(head):
     return b"\r\n".join(kept + [b"Connection: close"]) + b"\r\n\r\n"
 
 
-def serve(client, upstream_port, stats):
-    budget = random.randint(1 * MIB, 8 * MIB)
+def serve(client, upstream_port, stats, budgets):
+    budget = random.randint(*budgets)
     upstream = None
     try:
         head = read_head(client)
@@ -78,6 +80,7 @@ def serve(client, upstream_port, stats):
 
 def main():
     listen_port, upstream_port, stats_file = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+    budgets = (int(sys.argv[4]), int(sys.argv[5])) if len(sys.argv) > 5 else (1 * MIB, 8 * MIB)
     stats = Stats()
     server = socket.create_server(("127.0.0.1", listen_port), reuse_port=False)
 
@@ -89,7 +92,7 @@ def main():
     signal.signal(signal.SIGTERM, finish)
     while True:
         client, _ = server.accept()
-        threading.Thread(target=serve, args=(client, upstream_port, stats), daemon=True).start()
+        threading.Thread(target=serve, args=(client, upstream_port, stats, budgets), daemon=True).start()
 
 
 if __name__ == "__main__":
