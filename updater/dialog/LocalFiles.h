@@ -12,6 +12,10 @@ std::wstring GetModuleDir(const std::wstring& suffix);
 
 // The folder of a full path, without its last backslash; "" when it names none.
 std::wstring FolderOf(const std::wstring& path);
+// One spelling for a folder, whatever way it is written (Windows paths ignore case): its full
+// path (".", ".." and "/" resolved), without a last backslash unless it is a drive's root, in
+// lower case. "" when the path cannot be made full.
+std::wstring CanonicalFolder(const std::wstring& folder);
 
 // A file of the main product beside the updater, named in GBK: ProductFile(kTrialProgram).
 std::wstring ProductFile(const char* name);

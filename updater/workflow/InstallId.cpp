@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "LocalFiles.h"
 #include "RecordText.h"
 
 namespace {
@@ -79,32 +80,10 @@ bool WriteId(HKEY key, const std::wstring& name, const std::string& id) {
                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
-std::wstring FullPath(const std::wstring& path) {
-    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return {};
-    std::wstring full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) return {};
-    full.resize(length);
-    return full;
-}
-
-std::wstring LowerCase(const std::wstring& text) {
-    if (text.empty()) return text;
-    std::wstring lower(text.size(), L'\0');
-    const int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, text.c_str(),
-                                     static_cast<int>(text.size()), lower.data(),
-                                     static_cast<int>(lower.size()), nullptr, nullptr, 0);
-    return length == static_cast<int>(text.size()) ? lower : std::wstring();
-}
-
 }  // namespace
 
 std::wstring InstallIdValueName(const std::wstring& installFolder) {
-    std::wstring full = FullPath(installFolder);
-    while (full.size() > 1 && full.back() == L'\\' && full[full.size() - 2] != L':')
-        full.pop_back();
-    return LowerCase(full);
+    return CanonicalFolder(installFolder);
 }
 
 bool IsInstallId(std::string_view text) {

@@ -16,9 +16,8 @@
 
 inline constexpr wchar_t kInstallIdsKey[] = L"Software\\Qorvel\\Updater\\InstallIds";
 
-// The folder's full path (".", ".." and "/" resolved, no final backslash unless it is a
-// drive's root) in lower case: paths differ on Windows only in case do not name two folders.
-// Empty when the path cannot be made full.
+// The value's name for a folder: its CanonicalFolder spelling, so that the ways one folder may
+// be written share one id. Empty when the path cannot be made full.
 std::wstring InstallIdValueName(const std::wstring& installFolder);
 
 // Exactly 32 lowercase hex digits.

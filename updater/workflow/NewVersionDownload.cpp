@@ -1,7 +1,6 @@
 #include "NewVersionDownload.h"
 
 #include <optional>
-#include <span>
 #include <vector>
 
 #include "ApplyPatch.h"
@@ -39,16 +38,6 @@ bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes) {
     return read;
 }
 
-bool DigestOf(std::span<const uint8_t> bytes, std::array<uint8_t, 32>& digest) {
-    Sha256 hash;
-    for (size_t at = 0; at < bytes.size();) {
-        const size_t piece = std::min<size_t>(bytes.size() - at, 1 << 20);
-        if (!hash.Add(bytes.data() + at, static_cast<ULONG>(piece))) return false;
-        at += piece;
-    }
-    return hash.Finish(digest);
-}
-
 // A part of the whole download for this offer is kept: going on from it costs no more than a
 // patch, and a whole one needs nothing at all.
 bool WholePartKept(const GbkString& address, const std::wstring& path, const DownloadHooks& hooks) {
@@ -67,7 +56,7 @@ Patched ApplyAndFinish(HWND notify, const std::vector<uint8_t>& old,
                        const std::wstring& path, const DownloadHooks& hooks, HeldDownload* held) {
     PatchHeader header;
     std::array<uint8_t, 32> oldDigest{};
-    if (!ReadPatchHeader(patch, header) || !DigestOf(old, oldDigest) ||
+    if (!ReadPatchHeader(patch, header) || !Sha256Of(old.data(), old.size(), oldDigest) ||
         oldDigest != header.oldSha256)
         return Patched::Failed;
     // With a release key the signed file decides; the patch must make exactly that.
@@ -103,7 +92,8 @@ Patched TryPatch(HWND notify, const GbkString& address, const std::wstring& inst
                  const std::wstring& path, const DownloadHooks& hooks, HeldDownload* held) {
     std::vector<uint8_t> old;
     std::array<uint8_t, 32> oldDigest{};
-    if (!ReadWholeFile(installed, old) || !DigestOf(old, oldDigest)) return Patched::Failed;
+    if (!ReadWholeFile(installed, old) || !Sha256Of(old.data(), old.size(), oldDigest))
+        return Patched::Failed;
     const GbkString patchAddress = PatchAddress(address, oldDigest);
     if (patchAddress.IsEmpty()) return Patched::Failed;
 

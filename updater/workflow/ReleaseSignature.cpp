@@ -63,11 +63,8 @@ bool ReleaseKey::Load(std::string_view base64) {
 bool ReleaseKey::Verifies(std::string_view signedBytes,
                           const std::array<uint8_t, 64>& signature) const {
     if (!m_key) return false;
-    Sha256 hash;
     std::array<uint8_t, 32> digest{};
-    if (!hash.Add(signedBytes.data(), static_cast<ULONG>(signedBytes.size())) ||
-        !hash.Finish(digest))
-        return false;
+    if (!Sha256Of(signedBytes.data(), signedBytes.size(), digest)) return false;
     return BCryptVerifySignature(m_key, nullptr, digest.data(), static_cast<ULONG>(digest.size()),
                                  const_cast<uint8_t*>(signature.data()),
                                  static_cast<ULONG>(signature.size()), 0) == 0;

@@ -76,3 +76,12 @@ bool Sha256::Finish(std::array<uint8_t, 32>& digest) {
     }
     return true;
 }
+
+bool Sha256Of(const void* data, size_t size, std::array<uint8_t, 32>& digest) {
+    constexpr size_t kPiece = size_t{1} << 30;  // Add counts in ULONG
+    Sha256 hash;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    for (size_t at = 0; at < size; at += kPiece)
+        if (!hash.Add(bytes + at, static_cast<ULONG>(std::min(size - at, kPiece)))) return false;
+    return hash.Finish(digest);
+}

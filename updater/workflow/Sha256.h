@@ -7,6 +7,7 @@
 #include <bcrypt.h>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 class Sha256 {
@@ -35,3 +36,6 @@ private:
     BCRYPT_ALG_HANDLE m_algorithm = nullptr;
     BCRYPT_HASH_HANDLE m_hash = nullptr;
 };
+
+// The digest of bytes in memory, however many. False when the hash is unavailable.
+bool Sha256Of(const void* data, size_t size, std::array<uint8_t, 32>& digest);

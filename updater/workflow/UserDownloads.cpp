@@ -22,22 +22,12 @@ std::wstring LocalAppData() {
     return folder;
 }
 
-std::wstring Lowercase(const std::wstring& text) {
-    std::wstring lower = text;
-    if (!lower.empty())
-        LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, text.c_str(),
-                      static_cast<int>(text.size()), lower.data(), static_cast<int>(lower.size()),
-                      nullptr, nullptr, 0);
-    return lower;
-}
-
-// A name for the installation folder that stays the same whatever case it is written in.
+// A name for the installation folder that stays the same however its path is written.
 std::wstring FolderName(const std::wstring& installFolder) {
-    const std::wstring lower = Lowercase(installFolder);
-    Sha256 hash;
+    const std::wstring canonical = CanonicalFolder(installFolder);
     std::array<uint8_t, 32> digest{};
-    if (!hash.Add(lower.data(), static_cast<ULONG>(lower.size() * sizeof(wchar_t))) ||
-        !hash.Finish(digest))
+    if (canonical.empty() ||
+        !Sha256Of(canonical.data(), canonical.size() * sizeof(wchar_t), digest))
         return {};
     const std::string hex = ToHex(std::string(digest.begin(), digest.end()));
     return std::wstring(hex.begin(), hex.begin() + kNameDigits);

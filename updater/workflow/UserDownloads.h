@@ -4,7 +4,7 @@
 //
 //   %LOCALAPPDATA%\Qorvel\Updates\<first 16 hex digits of the SHA-256 of the folder's path>
 //
-// The path is taken in lowercase (Windows paths ignore case) and as UTF-16LE bytes. The
+// The path is taken as CanonicalFolder spells it, as UTF-16LE bytes. The
 // download stands there under the main program's own name, as it would beside the program.
 #pragma once
 
