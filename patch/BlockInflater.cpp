@@ -1,69 +1,59 @@
 #include "BlockInflater.h"
 
-#include <zlib.h>
-
-#include <algorithm>
-#include <new>
-
 namespace {
 
-// zlib counts in 32-bit integers: bigger spans are handed over in pieces.
-constexpr size_t kLargestPiece = size_t{1} << 30;
+constexpr uint32_t kAdlerModulus = 65521;
+// The most bytes whose sums cannot overflow 32 bits before they are reduced.
+constexpr size_t kAdlerRun = 5552;
+
+// Deflate (method 8) with a window of at most 32 KiB, no preset dictionary, and the header's
+// check bits right.
+bool IsZlibHeader(std::span<const uint8_t> block) {
+    if (block.size() < 2) return false;
+    const unsigned method = block[0];
+    const unsigned flags = block[1];
+    return (method & 0x0f) == 8 && (method >> 4) <= 7 && (flags & 0x20) == 0 &&
+           (method << 8 | flags) % 31 == 0;
+}
+
+std::span<const uint8_t> AfterHeader(std::span<const uint8_t> block) {
+    return IsZlibHeader(block) ? block.subspan(2) : std::span<const uint8_t>();
+}
 
 }  // namespace
 
 BlockInflater::BlockInflater(std::span<const uint8_t> block)
-    : m_stream(new (std::nothrow) z_stream_s{}), m_unread(block) {
-    m_ready = m_stream && inflateInit(m_stream.get()) == Z_OK;
-}
-
-BlockInflater::~BlockInflater() {
-    if (m_ready) inflateEnd(m_stream.get());
-}
-
-int BlockInflater::Inflate(uint8_t* out, size_t size, size_t& produced) {
-    z_stream_s& stream = *m_stream;
-    if (stream.avail_in == 0) {
-        const size_t piece = std::min(m_unread.size(), kLargestPiece);
-        stream.next_in = const_cast<Bytef*>(m_unread.data());
-        stream.avail_in = static_cast<uInt>(piece);
-        m_unread = m_unread.subspan(piece);
-    }
-    stream.next_out = out;
-    stream.avail_out = static_cast<uInt>(std::min(size, kLargestPiece));
-    const uInt room = stream.avail_out;
-    const int result = inflate(&stream, Z_NO_FLUSH);
-    produced = room - stream.avail_out;
-    return result;
-}
+    : m_ready(IsZlibHeader(block)), m_decoder(AfterHeader(block)) {}
 
 bool BlockInflater::Read(uint8_t* out, size_t size) {
-    while (size > 0) {
-        if (!m_ready || m_ended) return false;
-        size_t produced = 0;
-        const int result = Inflate(out, size, produced);
-        out += produced;
-        size -= produced;
-        if (result == Z_STREAM_END)
-            m_ended = true;
-        else if (result != Z_OK && !(result == Z_BUF_ERROR && produced > 0))
-            return false;
-    }
-    return true;
+    if (!m_ready) return false;
+    const size_t produced = m_decoder.Decode(out, size);
+    AddToChecksum(out, produced);
+    return produced == size;
 }
 
 bool BlockInflater::EndsHere() {
     if (!m_ready) return false;
-    if (!m_ended) {
-        // Whatever is left may hold only the stream's end: one byte more is a block too long.
-        uint8_t spare = 0;
-        size_t produced = 0;
-        int result = Z_OK;
-        do {
-            result = Inflate(&spare, 1, produced);
-        } while (result == Z_OK && produced == 0 && (m_stream->avail_in > 0 || !m_unread.empty()));
-        m_ended = result == Z_STREAM_END && produced == 0;
-        if (!m_ended) return false;
+    uint8_t spare = 0;
+    if (m_decoder.Decode(&spare, 1) != 0 || m_decoder.State() != DeflateDecoder::Status::Ended)
+        return false;
+    const std::span<const uint8_t> rest = m_decoder.Rest();
+    if (rest.size() != 4) return false;
+    const uint32_t stored = uint32_t{rest[0]} << 24 | uint32_t{rest[1]} << 16 |
+                            uint32_t{rest[2]} << 8 | uint32_t{rest[3]};
+    return stored == (m_sumOfSums << 16 | m_sum);
+}
+
+void BlockInflater::AddToChecksum(const uint8_t* bytes, size_t size) {
+    while (size > 0) {
+        const size_t run = size < kAdlerRun ? size : kAdlerRun;
+        for (size_t i = 0; i < run; ++i) {
+            m_sum += bytes[i];
+            m_sumOfSums += m_sum;
+        }
+        m_sum %= kAdlerModulus;
+        m_sumOfSums %= kAdlerModulus;
+        bytes += run;
+        size -= run;
     }
-    return m_stream->avail_in == 0 && m_unread.empty();
 }

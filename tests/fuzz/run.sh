@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds a fuzz target with clang (libFuzzer, ASan, UBSan) into build/fuzz and runs it:
-#   tests/fuzz/run.sh [SECONDS] [head|patch]      (default 600 seconds, head)
-# head: the server's reading of client bytes; patch: the delta patcher the updater links.
+#   tests/fuzz/run.sh [SECONDS] [head|patch|inflate]      (default 600 seconds, head)
+# head: the server's reading of client bytes; patch: the delta patcher the updater links;
+# inflate: the patcher's inflate against zlib's.
 # Crashes land in build/fuzz/crashes/; the corpus grows in build/fuzz/corpus/ (head) or
-# build/fuzz/patch-corpus/ (patch).
+# build/fuzz/patch-corpus/ (patch) or build/fuzz/inflate-corpus/ (inflate).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 out=build/fuzz
@@ -29,7 +30,7 @@ patch)
   corpus=$out/patch-corpus max_len=65536
   mkdir -p "$corpus"
   clang++ "${flags[@]}" -Ipatch tests/fuzz/PatchFuzz.cpp patch/ApplyPatch.cpp patch/BlockInflater.cpp \
-    patch/PatchFormat.cpp patch/PatchWriter.cpp -lz -o "$out/patch-fuzz"
+    patch/DeflateDecoder.cpp patch/PatchFormat.cpp patch/PatchWriter.cpp -lz -o "$out/patch-fuzz"
   # Raw blocks: an old file of 16 bytes, steps that copy, add extra bytes and seek back.
   seed "$corpus" "\x01\x10\x00ABCDEFGHIJKLMNOP\x18\x00\x02\x02\
 \x08\0\0\0\0\0\0\0\x04\0\0\0\0\0\0\0\x04\0\0\0\0\0\0\x80\
@@ -46,8 +47,21 @@ patch)
     rm -rf "$tmp"
   fi
   ;;
+inflate)
+  corpus=$out/inflate-corpus max_len=16384
+  mkdir -p "$corpus"
+  clang++ "${flags[@]}" -Ipatch tests/fuzz/InflateFuzz.cpp patch/BlockInflater.cpp \
+    patch/DeflateDecoder.cpp -lz -o "$out/inflate-fuzz"
+  # Streams zlib writes (its header left off), read a byte and 64 bytes at a time.
+  for level in 0 1 9; do
+    for piece in '\x00' '\x3f'; do
+      { printf "$piece"; python3 -c "import sys, zlib; sys.stdout.buffer.write(zlib.compress(
+          b'patch blocks: ' * 40 + bytes(range(256)) * 3, $level)[2:])"; } >"$corpus/seed-$level-${piece:2}"
+    done
+  done
+  ;;
 *)
-  echo "usage: tests/fuzz/run.sh [SECONDS] [head|patch]" >&2
+  echo "usage: tests/fuzz/run.sh [SECONDS] [head|patch|inflate]" >&2
   exit 2
   ;;
 esac
