@@ -49,16 +49,20 @@ bool WholePartKept(const GbkString& address, const std::wstring& path, const Dow
 
 enum class Patched { Done, Stopped, Failed };
 
+// The installed program's bytes and their digest, taken once for the patch's address and its
+// check.
+struct InstalledProgram {
+    std::vector<uint8_t> bytes;
+    std::array<uint8_t, 32> sha256{};
+};
+
 // The new file made from the patch's bytes and the installed program's, written and checked as
 // a whole download's body, then put in place (or held) as one.
-Patched ApplyAndFinish(HWND notify, const std::vector<uint8_t>& old,
-                       const std::vector<uint8_t>& patch, const GbkString& address,
-                       const std::wstring& path, const DownloadHooks& hooks, HeldDownload* held) {
+Patched ApplyAndFinish(HWND notify, const InstalledProgram& old, const std::vector<uint8_t>& patch,
+                       const GbkString& address, const std::wstring& path,
+                       const DownloadHooks& hooks, HeldDownload* held) {
     PatchHeader header;
-    std::array<uint8_t, 32> oldDigest{};
-    if (!ReadPatchHeader(patch, header) || !Sha256Of(old.data(), old.size(), oldDigest) ||
-        oldDigest != header.oldSha256)
-        return Patched::Failed;
+    if (!ReadPatchHeader(patch, header) || old.sha256 != header.oldSha256) return Patched::Failed;
     // With a release key the signed file decides; the patch must make exactly that.
     const ExpectedFile made{header.newSize, header.newSha256};
     if (hooks.expected && !(*hooks.expected == made)) return Patched::Failed;
@@ -67,7 +71,7 @@ Patched ApplyAndFinish(HWND notify, const std::vector<uint8_t>& old,
     StagedFile file(path);
     if (!file.Open()) return Patched::Failed;
     uint64_t written = 0;
-    const PatchResult result = ApplyPatch(old, patch, [&](const uint8_t* data, size_t size) {
+    const PatchResult result = ApplyPatch(old.bytes, patch, [&](const uint8_t* data, size_t size) {
         const auto* bytes = reinterpret_cast<const char*>(data);
         if (!checks.Add(bytes, size) || !file.Write(bytes, static_cast<DWORD>(size))) return false;
         written += size;
@@ -90,11 +94,11 @@ Patched ApplyAndFinish(HWND notify, const std::vector<uint8_t>& old,
 // The patch for the installed program, if the server has one.
 Patched TryPatch(HWND notify, const GbkString& address, const std::wstring& installed,
                  const std::wstring& path, const DownloadHooks& hooks, HeldDownload* held) {
-    std::vector<uint8_t> old;
-    std::array<uint8_t, 32> oldDigest{};
-    if (!ReadWholeFile(installed, old) || !Sha256Of(old.data(), old.size(), oldDigest))
+    InstalledProgram old;
+    if (!ReadWholeFile(installed, old.bytes) ||
+        !Sha256Of(old.bytes.data(), old.bytes.size(), old.sha256))
         return Patched::Failed;
-    const GbkString patchAddress = PatchAddress(address, oldDigest);
+    const GbkString patchAddress = PatchAddress(address, old.sha256);
     if (patchAddress.IsEmpty()) return Patched::Failed;
 
     DownloadHooks patchHooks = hooks;
@@ -134,8 +138,7 @@ GbkString PatchAddress(const GbkString& downloadAddress, const std::array<uint8_
     if (scheme == std::string::npos || slash == std::string::npos || slash < scheme + 3 ||
         address.find_first_of("?#") != std::string::npos)
         return {};
-    return GbkString(address.substr(0, slash + 1) + "from/" +
-                     ToHex(std::string(installed.begin(), installed.end())));
+    return GbkString(address.substr(0, slash + 1) + "from/" + ToHex(std::string(installed.begin(), installed.end())));
 }
 
 int DownloadNewVersion(HWND notify, const GbkString& address, const std::wstring& installed,
