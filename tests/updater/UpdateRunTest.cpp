@@ -243,7 +243,7 @@ protected:
         std::array<uint8_t, 32> digest{};
         ASSERT_TRUE(hash.Add(m_oldBytes.data(), static_cast<ULONG>(m_oldBytes.size())) &&
                     hash.Finish(digest));
-        const std::string address = "/from/" + ToHex(std::string(digest.begin(), digest.end()));
+        const std::string address = "/from/" + ToHex(digest);
         const auto changed = [&good](size_t at, char by) {
             std::string patch = good;
             patch[at] = static_cast<char>(patch[at] ^ by);

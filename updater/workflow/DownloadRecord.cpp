@@ -13,10 +13,6 @@ namespace {
 const char kFirstLine[] = "qorvel partial download 1";
 constexpr DWORD kMostRecordBytes = 16384;
 
-std::string DigestHex(const std::array<uint8_t, 32>& bytes) {
-    return ToHex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-}
-
 bool DigestFromHex(const std::string& text, std::array<uint8_t, 32>& bytes) {
     std::string read;
     if (text.size() != 64 || !FromHex(text, read)) return false;
@@ -59,7 +55,7 @@ bool SaveDownloadRecord(const std::wstring& path, const DownloadRecord& record) 
     text += "version=" + record.version.Bytes() + "\n";
     text += "signed=" +
             (record.expected
-                 ? std::to_string(record.expected->size) + " " + DigestHex(record.expected->sha256)
+                 ? std::to_string(record.expected->size) + " " + ToHex(record.expected->sha256)
                  : std::string()) +
             "\n";
     text += "validator=" + ToGbk(record.validator).Bytes() + "\n";

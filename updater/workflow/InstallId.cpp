@@ -70,7 +70,7 @@ std::optional<std::string> NewId() {
     unsigned char bytes[kIdBytes] = {};
     if (BCryptGenRandom(nullptr, bytes, sizeof(bytes), BCRYPT_USE_SYSTEM_PREFERRED_RNG) < 0)
         return std::nullopt;
-    return ToHex(std::string_view(reinterpret_cast<const char*>(bytes), sizeof(bytes)));
+    return ToHex(bytes);
 }
 
 bool WriteId(HKEY key, const std::wstring& name, const std::string& id) {

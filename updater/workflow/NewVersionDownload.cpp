@@ -138,7 +138,7 @@ GbkString PatchAddress(const GbkString& downloadAddress, const std::array<uint8_
     if (scheme == std::string::npos || slash == std::string::npos || slash < scheme + 3 ||
         address.find_first_of("?#") != std::string::npos)
         return {};
-    return GbkString(address.substr(0, slash + 1) + "from/" + ToHex(std::string(installed.begin(), installed.end())));
+    return GbkString(address.substr(0, slash + 1) + "from/" + ToHex(installed));
 }
 
 int DownloadNewVersion(HWND notify, const GbkString& address, const std::wstring& installed,

@@ -15,6 +15,10 @@ std::string ToHex(std::string_view bytes) {
     return text;
 }
 
+std::string ToHex(std::span<const uint8_t> bytes) {
+    return ToHex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
 bool FromHex(std::string_view text, std::string& bytes) {
     if (text.empty() || text.size() % 2 != 0) return false;
     bytes.clear();

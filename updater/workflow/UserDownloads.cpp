@@ -29,7 +29,7 @@ std::wstring FolderName(const std::wstring& installFolder) {
     if (canonical.empty() ||
         !Sha256Of(canonical.data(), canonical.size() * sizeof(wchar_t), digest))
         return {};
-    const std::string hex = ToHex(std::string(digest.begin(), digest.end()));
+    const std::string hex = ToHex(digest);
     return std::wstring(hex.begin(), hex.begin() + kNameDigits);
 }
 
