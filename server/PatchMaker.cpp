@@ -134,23 +134,15 @@ bool ReadBsdiff(const Bytes& file, uint64_t newSize, Bytes blocks[3], std::strin
     return true;
 }
 
-bool FromHex(const std::string& hex, std::array<uint8_t, 32>& digest) {
-    if (hex.size() != 2 * digest.size()) return false;
-    for (size_t i = 0; i < digest.size(); ++i)
-        digest[i] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
-    return true;
-}
-
 // The patch applied to the old file gives exactly the bytes whose digest the header names.
-bool Proves(const std::string& oldPath, const Bytes& patch, const std::string& newDigest) {
-    Bytes old;
-    if (!ReadWholeFile(oldPath, old)) return false;
+bool Proves(const Bytes& old, const Bytes& patch, const PatchHeader& header) {
     Sha256 made;
     const PatchResult result = ApplyPatch(old, patch, [&](const uint8_t* data, size_t size) {
         made.Add(data, size);
         return true;
     });
-    return result == PatchResult::Applied && made.Hex() == newDigest;
+    std::array<uint8_t, 32> digest{};
+    return result == PatchResult::Applied && made.Finish(digest) && digest == header.newSha256;
 }
 
 bool Convert(const std::string& oldPath, const std::string& newPath, const fs::path& bsdiffFile,
@@ -166,13 +158,17 @@ bool Convert(const std::string& oldPath, const std::string& newPath, const fs::p
     }
     if (!ReadBsdiff(bsdiff, header.newSize, blocks, error)) return false;
     bsdiff = Bytes();
-    const std::string newDigest = FileSha256(newPath);
-    if (!FromHex(FileSha256(oldPath), header.oldSha256) || !FromHex(newDigest, header.newSha256)) {
+    // The old file is read once: for its digest and for the proof.
+    Bytes old;
+    Sha256 oldHash;
+    const bool oldRead = ReadWholeFile(oldPath, old);
+    oldHash.Add(old.data(), old.size());
+    if (!oldRead || !oldHash.Finish(header.oldSha256) || !FileDigest(newPath, header.newSha256)) {
         error = "cannot read " + oldPath + " or " + newPath;
         return false;
     }
     patch = WritePatch(header, blocks[0], blocks[1], blocks[2]);
-    if (patch.empty() || !Proves(oldPath, patch, newDigest)) {
+    if (patch.empty() || !Proves(old, patch, header)) {
         error = "the patch does not turn " + oldPath + " into " + newPath +
                 " (did a file change meanwhile?)";
         return false;

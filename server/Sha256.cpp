@@ -22,27 +22,44 @@ void Sha256::Add(const void* bytes, std::size_t length) {
     if (m_state && SHA256_Update(m_state.get(), bytes, length) != 1) m_state.reset();
 }
 
-std::string Sha256::Hex() {
-    unsigned char sum[SHA256_DIGEST_LENGTH];
-    if (!m_state || SHA256_Final(sum, m_state.get()) != 1) return {};
+bool Sha256::Finish(std::array<std::uint8_t, 32>& digest) {
+    static_assert(sizeof digest == SHA256_DIGEST_LENGTH);
+    const bool finished = m_state && SHA256_Final(digest.data(), m_state.get()) == 1;
     m_state.reset();
+    return finished;
+}
+
+namespace {
+
+std::string HexOf(const std::array<std::uint8_t, 32>& digest) {
     static const char kHex[] = "0123456789abcdef";
     std::string hex;
-    for (unsigned char byte : sum) hex += {kHex[byte >> 4], kHex[byte & 15]};
+    for (unsigned char byte : digest) hex += {kHex[byte >> 4], kHex[byte & 15]};
     return hex;
 }
 
-std::string FileSha256(const std::filesystem::path& file) {
+}  // namespace
+
+std::string Sha256::Hex() {
+    std::array<std::uint8_t, 32> digest{};
+    return Finish(digest) ? HexOf(digest) : std::string();
+}
+
+bool FileDigest(const std::filesystem::path& file, std::array<std::uint8_t, 32>& digest) {
     std::ifstream in(file, std::ios::binary);
-    Sha256 digest;
-    if (!in) return {};
+    Sha256 hash;
+    if (!in) return false;
     std::vector<char> chunk(1 << 16);
     while (in) {
         in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        digest.Add(chunk.data(), static_cast<size_t>(in.gcount()));
+        hash.Add(chunk.data(), static_cast<size_t>(in.gcount()));
     }
-    if (!in.eof()) return {};
-    return digest.Hex();
+    return in.eof() && hash.Finish(digest);
+}
+
+std::string FileSha256(const std::filesystem::path& file) {
+    std::array<std::uint8_t, 32> digest{};
+    return FileDigest(file, digest) ? HexOf(digest) : std::string();
 }
 
 }  // namespace vendor

@@ -1,7 +1,9 @@
 // SHA-256 over bytes given in pieces (a copy hashed as it is made).
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -18,14 +20,18 @@ public:
     Sha256& operator=(const Sha256&) = delete;
 
     void Add(const void* bytes, std::size_t length);
-    // Lowercase hex of the digest of all bytes added, once; empty on a failure.
+    // The digest of all bytes added, once; false on a failure.
+    bool Finish(std::array<std::uint8_t, 32>& digest);
+    // The same in lowercase hex; empty on a failure.
     std::string Hex();
 
 private:
     std::unique_ptr<SHA256state_st> m_state;
 };
 
-// Lowercase hex of the SHA-256 of a file's bytes; empty when it cannot be read.
+// The SHA-256 of a file's bytes; false when it cannot be read.
+bool FileDigest(const std::filesystem::path& file, std::array<std::uint8_t, 32>& digest);
+// The same in lowercase hex; empty when it cannot be read.
 std::string FileSha256(const std::filesystem::path& file);
 
 }  // namespace vendor
